@@ -1,0 +1,74 @@
+#include "process_values.hpp"
+
+#include <atomic>
+#include <mutex>
+#include <new>
+
+#include "example_type.hpp"
+
+namespace quorvel::py {
+namespace {
+
+/// Runs `make` once per process, the first time it succeeds. A thread that
+/// finds another one initialising waits for it with the interpreter lock
+/// released: the initialiser may run Python code (an import) that needs the
+/// lock, and every waiter lets go of it before taking the mutex, so the two
+/// locks are never held in opposite orders.
+template <class T, class Make>
+T* initialise_once(std::atomic<T*>& slot, std::mutex& mutex, Make make) noexcept {
+  if (T* ready = slot.load(std::memory_order_acquire)) return ready;
+  PyThreadState* state = PyEval_SaveThread();
+  mutex.lock();
+  PyEval_RestoreThread(state);
+  T* value = slot.load(std::memory_order_acquire);
+  if (value == nullptr) {
+    value = make();
+    if (value != nullptr) slot.store(value, std::memory_order_release);
+  }
+  mutex.unlock();
+  return value;
+}
+
+std::atomic<const InternedNames*> g_names{nullptr};
+std::mutex g_names_mutex;
+InternedNames g_names_storage{};
+
+std::atomic<PyObject*> g_sequence{nullptr};
+std::mutex g_sequence_mutex;
+
+std::atomic<PyTypeObject*> g_example{nullptr};
+std::mutex g_example_mutex;
+
+const InternedNames* make_names() noexcept {
+  Ref all = Ref::steal(PyUnicode_InternFromString("__all__"));
+  Ref name = Ref::steal(PyUnicode_InternFromString("__name__"));
+  Ref module = Ref::steal(PyUnicode_InternFromString("__module__"));
+  Ref bool_ = Ref::steal(PyUnicode_InternFromString("__bool__"));
+  Ref add_note = Ref::steal(PyUnicode_InternFromString("add_note"));
+  if (!all || !name || !module || !bool_ || !add_note) return nullptr;
+  g_names_storage = {all.release(), name.release(), module.release(), bool_.release(),
+                     add_note.release()};
+  return &g_names_storage;
+}
+
+PyObject* make_sequence() noexcept {
+  Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+  if (!abc) return nullptr;
+  return PyObject_GetAttrString(abc.get(), "Sequence");
+}
+
+}  // namespace
+
+const InternedNames* interned_names() noexcept {
+  return initialise_once(g_names, g_names_mutex, make_names);
+}
+
+PyObject* sequence_class() noexcept {
+  return initialise_once(g_sequence, g_sequence_mutex, make_sequence);
+}
+
+PyTypeObject* example_type() noexcept {
+  return initialise_once(g_example, g_example_mutex, create_example_type);
+}
+
+}  // namespace quorvel::py

@@ -1,0 +1,26 @@
+// Values created once per process on first use and never released.
+#pragma once
+
+#include "ref.hpp"
+
+namespace quorvel::py {
+
+/// Interned attribute names used by the module layer.
+struct InternedNames {
+  PyObject* all;       // "__all__"
+  PyObject* name;      // "__name__"
+  PyObject* module;    // "__module__"
+  PyObject* bool_;     // "__bool__"
+  PyObject* add_note;  // "add_note"
+};
+
+/// The interned names, or null with a Python exception set.
+[[nodiscard]] const InternedNames* interned_names() noexcept;
+
+/// collections.abc.Sequence (borrowed, lives forever), or null with an exception.
+[[nodiscard]] PyObject* sequence_class() noexcept;
+
+/// The Example type shared by every module object, or null with an exception.
+[[nodiscard]] PyTypeObject* example_type() noexcept;
+
+}  // namespace quorvel::py

@@ -1,0 +1,57 @@
+// Conversion of core results into new Python objects.
+#pragma once
+
+#include "attribution.hpp"
+#include "ref.hpp"
+#include "risk.hpp"
+#include "types.hpp"
+
+namespace quorvel::py {
+
+/// A float.
+inline Ref to_python(double value) noexcept { return Ref::steal(PyFloat_FromDouble(value)); }
+
+/// A new list with one float per element, in index order.
+inline Ref to_python(const FloatVector& values) noexcept {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return list;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    PyObject* item = PyFloat_FromDouble(values[i]);
+    if (item == nullptr) return {};
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+  }
+  return list;
+}
+
+/// A tuple of the converted items; each item is converted before the tuple
+/// is made, so a failure leaves nothing half-built behind.
+template <class... Items>
+Ref make_tuple(const Items&... items) noexcept {
+  Ref parts[] = {to_python(items)...};
+  for (const Ref& part : parts) {
+    if (!part) return {};
+  }
+  Ref tuple = Ref::steal(PyTuple_New(sizeof...(Items)));
+  if (!tuple) return tuple;
+  for (std::size_t i = 0; i < sizeof...(Items); ++i) {
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), parts[i].release());
+  }
+  return tuple;
+}
+
+/// (marginal, contribution, share)
+inline Ref to_python(const RiskContribution& r) noexcept {
+  return make_tuple(r.marginal, r.contribution, r.share);
+}
+
+/// (allocation, selection, interaction, total)
+inline Ref to_python(const AttributionEffects& e) noexcept {
+  return make_tuple(e.allocation, e.selection, e.interaction, e.total);
+}
+
+/// (contributions, total)
+inline Ref to_python(const FactorDecomposition& d) noexcept {
+  return make_tuple(d.contributions, d.total);
+}
+
+}  // namespace quorvel::py

@@ -1,0 +1,33 @@
+// Active-position and return-attribution measures.
+#pragma once
+
+#include "types.hpp"
+
+namespace quorvel {
+
+/// Brinson-Fachler effects, each summed over all segments.
+struct AttributionEffects {
+  double allocation;
+  double selection;
+  double interaction;
+  double total;  ///< (selection + allocation) + interaction
+};
+
+/// Per-factor contributions (exposure times factor return) and their sum.
+struct FactorDecomposition {
+  FloatVector contributions;
+  double total;
+};
+
+/// Half the sum of |active weight|; -0.0 for no weights.
+[[nodiscard]] double active_share(const FloatVector& active_weights) noexcept;
+
+[[nodiscard]] Result<AttributionEffects> brinson_attribution(const FloatVector& portfolio_weights,
+                                                             const FloatVector& benchmark_weights,
+                                                             const FloatVector& portfolio_returns,
+                                                             const FloatVector& benchmark_returns) noexcept;
+
+[[nodiscard]] Result<FactorDecomposition> factor_return_decomposition(
+    const FloatVector& exposures, const FloatVector& factor_returns);
+
+}  // namespace quorvel

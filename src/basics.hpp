@@ -1,0 +1,45 @@
+// Shared checks and the equal-weighting scheme.
+#pragma once
+
+#include <cstdint>
+
+#include "types.hpp"
+
+namespace quorvel {
+
+/// The dimension n >= 1 of a square matrix, or the first shape error found:
+/// no rows, an empty first row, a row unlike the first, rows != columns.
+[[nodiscard]] Result<std::size_t> check_square_matrix(const FloatMatrix& matrix) noexcept;
+
+/// Divides every element by the sum of the elements (of their magnitudes when
+/// `absolute`), in place. A sum equal to zero of either sign is refused.
+[[nodiscard]] Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcept;
+
+/// Row i of `rows` dotted with `vector`, over the shorter of the two lengths.
+[[nodiscard]] FloatVector matrix_vector_product(const FloatMatrix& rows, const FloatVector& vector);
+
+/// `count` copies of 1/count. Counts above the largest vector size throw
+/// std::length_error or std::bad_alloc, like any other refused allocation.
+[[nodiscard]] Result<FloatVector> equal_weights(std::uint64_t count);
+
+/// Sum of `values` in index order, one rounding per addition, from -0.0 so
+/// that an empty sum (or a sum of negative zeros) stays negative zero.
+[[nodiscard]] inline double sum_in_order(const FloatVector& values) noexcept {
+  double s = -0.0;
+  for (double v : values) s += v;
+  return s;
+}
+
+/// Dot product in index order from -0.0 over the first `n` terms.
+[[nodiscard]] inline double dot_in_order(const double* a, const double* b, std::size_t n) noexcept {
+  double s = -0.0;
+  for (std::size_t j = 0; j < n; ++j) s += a[j] * b[j];
+  return s;
+}
+
+/// The larger of `value` and `floor`; a NaN value gives the floor.
+[[nodiscard]] inline double floor_at(double value, double floor) noexcept {
+  return value > floor ? value : floor;
+}
+
+}  // namespace quorvel

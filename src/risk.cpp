@@ -1,0 +1,70 @@
+#include "risk.hpp"
+
+#include <cmath>
+
+#include "basics.hpp"
+
+namespace quorvel {
+namespace {
+
+/// Square matrix first, then a weight vector of the same dimension.
+Result<std::size_t> validate(const FloatVector& weights, const FloatMatrix& covariance) noexcept {
+  const auto n = check_square_matrix(covariance);
+  if (!n) return n;
+  if (weights.size() != *n) return fail(CoreError::CovarianceWeightsMismatch);
+  return n;
+}
+
+/// Keeps only values above 0.0: negatives, -0.0 and NaN all become +0.0.
+double clamp_positive(double v) noexcept { return v > 0.0 ? v : 0.0; }
+
+}  // namespace
+
+Result<double> portfolio_variance(const FloatVector& weights, const FloatMatrix& covariance) {
+  const auto n = validate(weights, covariance);
+  if (!n) return fail(n.error());
+  const FloatVector sw = matrix_vector_product(covariance, weights);
+  return dot_in_order(weights.data(), sw.data(), *n);
+}
+
+Result<double> portfolio_volatility(const FloatVector& weights, const FloatMatrix& covariance) {
+  const auto variance = portfolio_variance(weights, covariance);
+  if (!variance) return variance;
+  return std::sqrt(clamp_positive(*variance));
+}
+
+Result<double> tracking_error(const FloatVector& active_weights, const FloatMatrix& covariance) {
+  return portfolio_volatility(active_weights, covariance);
+}
+
+Result<RiskContribution> risk_contribution(const FloatVector& weights,
+                                           const FloatMatrix& covariance) {
+  const auto dim = validate(weights, covariance);
+  if (!dim) return fail(dim.error());
+  const std::size_t n = *dim;
+
+  RiskContribution out;
+  out.marginal = matrix_vector_product(covariance, weights);
+  const double variance = clamp_positive(dot_in_order(weights.data(), out.marginal.data(), n));
+  const double sigma = std::sqrt(variance);
+  const bool degenerate = variance == 0.0;
+
+  if (degenerate) {
+    out.marginal.assign(n, 0.0);
+  } else {
+    for (double& m : out.marginal) m = m / sigma;
+  }
+  // Formed in both cases: a negative weight against a zero marginal gives
+  // -0.0, an infinite or NaN weight gives NaN.
+  out.contribution.resize(n);
+  for (std::size_t i = 0; i < n; ++i) out.contribution[i] = weights[i] * out.marginal[i];
+  if (degenerate) {
+    out.share.assign(n, 0.0);
+  } else {
+    out.share.resize(n);
+    for (std::size_t i = 0; i < n; ++i) out.share[i] = out.contribution[i] / sigma;
+  }
+  return out;
+}
+
+}  // namespace quorvel
