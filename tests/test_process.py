@@ -25,7 +25,8 @@ def together(action, count):
     return results
 """
 RACE = LOAD + """
-real, reads = sys.modules["collections.abc"].Sequence, []
+import collections.abc
+real, reads = collections.abc.Sequence, []
 class StandIn(types.ModuleType):
     @property
     def Sequence(self):
