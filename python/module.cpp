@@ -28,26 +28,17 @@ namespace {
 // ---------------------------------------------------------------------------
 // Converters, one per native parameter type.
 
-struct Vector {
-  using type = FloatVector;
-  static bool extract(PyObject* o, type& out) { return extract_float_vector(o, out); }
+template <class T, bool (*Extract)(PyObject*, T&)>
+struct Converter {
+  using type = T;
+  static bool extract(PyObject* object, T& out) { return Extract(object, out); }
 };
-struct Matrix {
-  using type = FloatMatrix;
-  static bool extract(PyObject* o, type& out) { return extract_float_matrix(o, out); }
-};
-struct Count {
-  using type = std::uint64_t;
-  static bool extract(PyObject* o, type& out) { return extract_count(o, out); }
-};
-struct Float {
-  using type = double;
-  static bool extract(PyObject* o, type& out) { return extract_float(o, out); }
-};
-struct Flag {
-  using type = bool;
-  static bool extract(PyObject* o, type& out) { return extract_flag(o, out); }
-};
+
+using Vector = Converter<FloatVector, extract_float_vector>;
+using Matrix = Converter<FloatMatrix, extract_float_matrix>;
+using Count = Converter<std::uint64_t, extract_count>;
+using Float = Converter<double, extract_float>;
+using Flag = Converter<bool, extract_flag>;
 
 // ---------------------------------------------------------------------------
 // A row of the function table: the Python name, the parameter names, one
