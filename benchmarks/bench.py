@@ -62,14 +62,20 @@ def main():
     rows.append(("minimum_variance_weights, 500 x 500 lists", q, n))
     rows.append(("  (numpy.linalg.inv alone, array input)", q, n_inv))
 
+    cov100 = covariance(100, 3)
+    w100 = quorvel.equal_weights(100)
+    cov100_array, w100_array = np.array(cov100), np.array(w100)
+    rows.append(("portfolio_volatility, 100 assets, arrays",
+                 best(lambda: quorvel.portfolio_volatility(w100_array, cov100_array), number=2000),
+                 best(lambda: float(np.sqrt(max(w100_array @ cov100_array @ w100_array, 0.0))),
+                      number=2000)))
+
     cov10 = covariance(10, 2)
     w10 = quorvel.equal_weights(10)
     rows.append(("portfolio_volatility, 10 assets",
                  best(lambda: quorvel.portfolio_volatility(w10, cov10), number=20000),
                  best(lambda: numpy_volatility(w10, cov10), number=20000)))
 
-    cov100 = covariance(100, 3)
-    w100 = quorvel.equal_weights(100)
     rows.append(("risk_contribution, 100 assets",
                  best(lambda: quorvel.risk_contribution(w100, cov100), number=200),
                  best(lambda: numpy_volatility(w100, cov100), number=200)))

@@ -74,12 +74,82 @@ bool for_each_item(PyObject* object, Each each) {
   return !PyErr_Occurred();
 }
 
+/// Whether `object` is exactly a numpy.ndarray, judged by its type's module
+/// and name so that numpy is never imported. Lookup failures mean "no".
+bool is_ndarray(PyObject* object) noexcept {
+  const InternedNames* names = interned_names();
+  if (names == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  PyTypeObject* type = Py_TYPE(object);
+  Ref name = Ref::steal(PyType_GetName(type));
+  bool match = name && PyUnicode_Check(name.get()) &&
+               PyUnicode_CompareWithASCIIString(name.get(), "ndarray") == 0;
+  if (match) {
+    Ref module = Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), names->module));
+    match = module && PyUnicode_Check(module.get()) &&
+            PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0;
+  }
+  PyErr_Clear();
+  return match;
+}
+
+/// A buffer view released on every path.
+struct BufferView {
+  Py_buffer view{};
+  bool held = false;
+  ~BufferView() {
+    if (held) PyBuffer_Release(&view);
+  }
+};
+
+/// Reads an exact numpy array of native doubles with `ndim` dimensions
+/// straight from its memory, calling `row(pointer, count, stride)` once per
+/// row (once in all for one dimension). Iterating such an array yields the
+/// very same doubles, one Python float object each; this skips the objects.
+/// False, with no error pending, when the object is anything else: the
+/// caller then iterates it as usual.
+template <class Row>
+bool read_double_array(PyObject* object, int ndim, Row row) {
+  if (PyList_CheckExact(object) || PyTuple_CheckExact(object) || !is_ndarray(object)) return false;
+  BufferView buffer;
+  if (PyObject_GetBuffer(object, &buffer.view, PyBUF_STRIDES | PyBUF_FORMAT) < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  buffer.held = true;
+  const Py_buffer& v = buffer.view;
+  if (v.ndim != ndim || v.itemsize != static_cast<Py_ssize_t>(sizeof(double)) ||
+      v.format == nullptr || std::strcmp(v.format, "d") != 0) {
+    return false;
+  }
+  const auto* base = static_cast<const char*>(v.buf);
+  const Py_ssize_t rows = ndim == 1 ? 1 : v.shape[0];
+  const Py_ssize_t row_stride = ndim == 1 ? 0 : v.strides[0];
+  for (Py_ssize_t i = 0; i < rows; ++i) {
+    row(base + i * row_stride, v.shape[ndim - 1], v.strides[ndim - 1]);
+  }
+  return true;
+}
+
+/// Copies `count` doubles spaced `stride` bytes apart.
+void copy_strided(const char* from, Py_ssize_t count, Py_ssize_t stride, FloatVector& out) {
+  out.resize(static_cast<std::size_t>(count));
+  for (Py_ssize_t k = 0; k < count; ++k) std::memcpy(&out[k], from + k * stride, sizeof(double));
+}
+
 }  // namespace
 
 bool extract_float_vector(PyObject* object, FloatVector& out) {
   Py_ssize_t hint = 0;
   if (!check_sequence(object, hint)) return false;
   out.clear();
+  if (read_double_array(object, 1, [&out](const char* from, Py_ssize_t count, Py_ssize_t stride) {
+        copy_strided(from, count, stride, out);
+      })) {
+    return true;
+  }
   out.reserve(static_cast<std::size_t>(hint));
   return for_each_item(object, [&out](PyObject* item) { return append_item(item, out); });
 }
@@ -88,6 +158,11 @@ bool extract_float_matrix(PyObject* object, FloatMatrix& out) {
   Py_ssize_t hint = 0;
   if (!check_sequence(object, hint)) return false;
   out.clear();
+  if (read_double_array(object, 2, [&out](const char* from, Py_ssize_t count, Py_ssize_t stride) {
+        copy_strided(from, count, stride, out.emplace_back());
+      })) {
+    return true;
+  }
   out.reserve(static_cast<std::size_t>(hint));
   return for_each_item(object, [&out](PyObject* row) {
     FloatVector values;

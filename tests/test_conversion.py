@@ -205,3 +205,29 @@ def test_numpy_booleans():
     assert (q.rank_weights([1.0, 2.0], np.True_), q.rank_weights([1.0, 2.0], np.bool_(False))) == (UP, DOWN)
     assert failure(q.rank_weights, [1.0], np.int64(1)) == (
         TypeError, "'int64' object is not an instance of 'bool'", noted("ascending"))
+
+
+def test_numpy_arrays_read_as_their_iteration_would():
+    np = pytest.importorskip("numpy")
+
+    def outcome(function, *args):
+        try:
+            return repr(function(*args))  # repr tells -0.0 from 0.0
+        except Exception as exc:
+            return type(exc), str(exc), getattr(exc, "__notes__", None)
+
+    rng = np.random.default_rng(5)
+    v = rng.standard_normal(9)
+    v[[1, 4, 6]] = [-0.0, np.nan, np.inf]
+    m = rng.standard_normal((6, 6))
+    m[2, 3] = np.nan
+    for x in [v, v[::-2], v.astype(">f8"), v.astype(np.float32), v[:4].astype(np.int64), np.empty(0),
+              m[:, 1], np.asfortranarray(m)[2], m, np.zeros(())]:
+        as_list = list(x) if x.ndim else x
+        ones = [1.0] * len(as_list) if x.ndim else []
+        assert outcome(q.factor_return_decomposition, x, ones) == outcome(
+            q.factor_return_decomposition, as_list, ones)
+    for matrix in [m @ m.T, np.asfortranarray(m @ m.T), (m @ m.T)[::2, ::2], np.empty((0, 2)), v]:
+        rows = [list(row) if matrix.ndim == 2 else row for row in matrix]
+        for function in (q.minimum_variance_weights, q.hierarchical_risk_parity_weights):
+            assert outcome(function, matrix) == outcome(function, rows)
