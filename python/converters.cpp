@@ -136,6 +136,10 @@ bool read_double_array(PyObject* object, int ndim, Row row) {
 /// Copies `count` doubles spaced `stride` bytes apart.
 void copy_strided(const char* from, Py_ssize_t count, Py_ssize_t stride, FloatVector& out) {
   out.resize(static_cast<std::size_t>(count));
+  if (stride == static_cast<Py_ssize_t>(sizeof(double))) {
+    if (count > 0) std::memcpy(out.data(), from, static_cast<std::size_t>(count) * sizeof(double));
+    return;
+  }
   for (Py_ssize_t k = 0; k < count; ++k) std::memcpy(&out[k], from + k * stride, sizeof(double));
 }
 
@@ -158,12 +162,12 @@ bool extract_float_matrix(PyObject* object, FloatMatrix& out) {
   Py_ssize_t hint = 0;
   if (!check_sequence(object, hint)) return false;
   out.clear();
+  out.reserve(static_cast<std::size_t>(hint));
   if (read_double_array(object, 2, [&out](const char* from, Py_ssize_t count, Py_ssize_t stride) {
         copy_strided(from, count, stride, out.emplace_back());
       })) {
     return true;
   }
-  out.reserve(static_cast<std::size_t>(hint));
   return for_each_item(object, [&out](PyObject* row) {
     FloatVector values;
     if (!extract_float_vector(row, values)) return false;
