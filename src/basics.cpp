@@ -39,25 +39,17 @@ FloatVector matrix_vector_product(const FloatMatrix& rows, const FloatVector& ve
   // in index order from -0.0; running four such chains side by side only
   // hides the latency of each addition behind the other three.
   for (; i + 4 <= rows.size(); i += 4) {
-    const double* r0 = rows[i].data();
-    const double* r1 = rows[i + 1].data();
-    const double* r2 = rows[i + 2].data();
-    const double* r3 = rows[i + 3].data();
+    const double* r[4] = {rows[i].data(), rows[i + 1].data(), rows[i + 2].data(),
+                          rows[i + 3].data()};
     const double* x = vector.data();
-    const std::size_t common =
-        std::min({length(i), length(i + 1), length(i + 2), length(i + 3)});
-    double s0 = -0.0, s1 = -0.0, s2 = -0.0, s3 = -0.0;
+    const std::size_t common = std::min({length(i), length(i + 1), length(i + 2), length(i + 3)});
+    double s[4] = {-0.0, -0.0, -0.0, -0.0};
     for (std::size_t j = 0; j < common; ++j) {
-      s0 += r0[j] * x[j];
-      s1 += r1[j] * x[j];
-      s2 += r2[j] * x[j];
-      s3 += r3[j] * x[j];
+      for (std::size_t k = 0; k < 4; ++k) s[k] += r[k][j] * x[j];
     }
-    double* sums[] = {&s0, &s1, &s2, &s3};
     for (std::size_t k = 0; k < 4; ++k) {
-      const double* r = rows[i + k].data();
-      for (std::size_t j = common; j < length(i + k); ++j) *sums[k] += r[j] * x[j];
-      out[i + k] = *sums[k];
+      for (std::size_t j = common; j < length(i + k); ++j) s[k] += r[k][j] * x[j];
+      out[i + k] = s[k];
     }
   }
   for (; i < rows.size(); ++i) out[i] = dot_in_order(rows[i].data(), vector.data(), length(i));
