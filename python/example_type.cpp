@@ -86,7 +86,11 @@ PyType_Spec kSpec{
     "builtins.Example",
     static_cast<int>(sizeof(ExampleObject)),
     0,
-    0,  // not a base type, not collected, no instance dictionary
+    // Immutable: the type object is shared by every interpreter in the
+    // process, so no interpreter may replace a method on it (another
+    // interpreter could be left calling code whose interpreter is gone).
+    // Not a base type, not collected, no instance dictionary.
+    Py_TPFLAGS_IMMUTABLETYPE,
     kSlots,
 };
 

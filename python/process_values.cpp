@@ -45,9 +45,15 @@ const InternedNames* make_names() noexcept {
   Ref module = Ref::steal(PyUnicode_InternFromString("__module__"));
   Ref bool_ = Ref::steal(PyUnicode_InternFromString("__bool__"));
   Ref add_note = Ref::steal(PyUnicode_InternFromString("add_note"));
-  if (!all || !name || !module || !bool_ || !add_note) return nullptr;
-  g_names_storage = {all.release(), name.release(), module.release(), bool_.release(),
-                     add_note.release()};
+  Ref to_numpy = Ref::steal(PyUnicode_InternFromString("to_numpy"));
+  Ref values = Ref::steal(PyUnicode_InternFromString("values"));
+  Ref dtype = Ref::steal(PyUnicode_InternFromString("dtype"));
+  if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype) {
+    return nullptr;
+  }
+  g_names_storage = {all.release(),      name.release(),     module.release(),
+                     bool_.release(),    add_note.release(), to_numpy.release(),
+                     values.release(),   dtype.release()};
   return &g_names_storage;
 }
 

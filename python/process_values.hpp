@@ -12,6 +12,9 @@ struct InternedNames {
   PyObject* module;    // "__module__"
   PyObject* bool_;     // "__bool__"
   PyObject* add_note;  // "add_note"
+  PyObject* to_numpy;  // "to_numpy"
+  PyObject* values;    // "values"
+  PyObject* dtype;     // "dtype"
 };
 
 /// The interned names, or null with a Python exception set.

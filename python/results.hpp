@@ -5,6 +5,7 @@
 #include "ref.hpp"
 #include "risk.hpp"
 #include "types.hpp"
+#include "weighting.hpp"
 
 namespace quorvel::py {
 
@@ -47,6 +48,23 @@ inline Ref to_python(const RiskContribution& r) noexcept {
 /// (allocation, selection, interaction, total)
 inline Ref to_python(const AttributionEffects& e) noexcept {
   return make_tuple(e.allocation, e.selection, e.interaction, e.total);
+}
+
+/// Warns with a RuntimeWarning that the risk-parity iteration stopped short of
+/// the tolerance it was given. False with the warning raised as an exception
+/// (under an "error" filter) or another error set.
+[[nodiscard]] bool warn_not_converged(const RiskParity& r);
+
+/// The weights as a list; a RuntimeWarning first when the caller asked for
+/// convergence (a tolerance above zero, at least one pass) and the iteration
+/// ended without reaching it.
+inline Ref to_python(const RiskParity& r) {
+  Ref list = to_python(r.weights);
+  if (!list) return list;
+  const bool stopped_short =
+      r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
+  if (r.tolerance > 0.0 && stopped_short && !warn_not_converged(r)) return {};
+  return list;
 }
 
 /// (contributions, total)

@@ -6,16 +6,16 @@
 
 namespace quorvel {
 
-double active_share(const FloatVector& active_weights) noexcept {
+double active_share(VectorView active_weights) noexcept {
   double sum = -0.0;
   for (double a : active_weights) sum += std::fabs(a);
   return sum * 0.5;
 }
 
-Result<AttributionEffects> brinson_attribution(const FloatVector& portfolio_weights,
-                                               const FloatVector& benchmark_weights,
-                                               const FloatVector& portfolio_returns,
-                                               const FloatVector& benchmark_returns) noexcept {
+Result<AttributionEffects> brinson_attribution(VectorView portfolio_weights,
+                                               VectorView benchmark_weights,
+                                               VectorView portfolio_returns,
+                                               VectorView benchmark_returns) noexcept {
   const std::size_t n = portfolio_weights.size();
   if (benchmark_weights.size() != n || portfolio_returns.size() != n ||
       benchmark_returns.size() != n) {
@@ -39,8 +39,8 @@ Result<AttributionEffects> brinson_attribution(const FloatVector& portfolio_weig
   return e;
 }
 
-Result<FactorDecomposition> factor_return_decomposition(const FloatVector& exposures,
-                                                        const FloatVector& factor_returns) {
+Result<FactorDecomposition> factor_return_decomposition(VectorView exposures,
+                                                        VectorView factor_returns) {
   if (exposures.size() != factor_returns.size()) return fail(CoreError::ExposureLengthMismatch);
   FactorDecomposition out;
   out.contributions.resize(exposures.size());

@@ -20,14 +20,14 @@ struct FactorDecomposition {
 };
 
 /// Half the sum of |active weight|; -0.0 for no weights.
-[[nodiscard]] double active_share(const FloatVector& active_weights) noexcept;
+[[nodiscard]] double active_share(VectorView active_weights) noexcept;
 
-[[nodiscard]] Result<AttributionEffects> brinson_attribution(const FloatVector& portfolio_weights,
-                                                             const FloatVector& benchmark_weights,
-                                                             const FloatVector& portfolio_returns,
-                                                             const FloatVector& benchmark_returns) noexcept;
+[[nodiscard]] Result<AttributionEffects> brinson_attribution(VectorView portfolio_weights,
+                                                             VectorView benchmark_weights,
+                                                             VectorView portfolio_returns,
+                                                             VectorView benchmark_returns) noexcept;
 
 [[nodiscard]] Result<FactorDecomposition> factor_return_decomposition(
-    const FloatVector& exposures, const FloatVector& factor_returns);
+    VectorView exposures, VectorView factor_returns);
 
 }  // namespace quorvel

@@ -5,15 +5,14 @@
 
 namespace quorvel {
 
-Result<std::size_t> check_square_matrix(const FloatMatrix& matrix) noexcept {
-  if (matrix.empty()) return fail(CoreError::EmptyMatrix);
-  const std::size_t width = matrix.front().size();
-  if (width == 0) return fail(CoreError::EmptyMatrixRow);
-  for (const FloatVector& row : matrix) {
-    if (row.size() != width) return fail(CoreError::RaggedMatrix);
-  }
-  if (matrix.size() != width) return fail(CoreError::NonSquareMatrix);
-  return matrix.size();
+Result<std::size_t> check_square_matrix(const MatrixView& matrix) noexcept {
+  if (matrix.rows == 0) return fail(CoreError::EmptyMatrix);
+  // Only the first row is tested for emptiness: an empty row after a
+  // non-empty first row is a ragged matrix.
+  if (matrix.cols == 0) return fail(CoreError::EmptyMatrixRow);
+  if (matrix.ragged) return fail(CoreError::RaggedMatrix);
+  if (matrix.rows != matrix.cols) return fail(CoreError::NonSquareMatrix);
+  return matrix.rows;
 }
 
 Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcept {
@@ -31,28 +30,34 @@ Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcep
   return values;
 }
 
-FloatVector matrix_vector_product(const FloatMatrix& rows, const FloatVector& vector) {
-  FloatVector out(rows.size());
-  auto length = [&](std::size_t i) { return std::min(rows[i].size(), vector.size()); };
+void matrix_vector_product(const MatrixView& matrix, VectorView vector, double* out) noexcept {
+  const std::size_t cols = std::min(matrix.cols, vector.size());
+  const double* x = vector.data();
   std::size_t i = 0;
-  // Four rows at a time. Each row's sum still adds its own terms one by one
-  // in index order from -0.0; running four such chains side by side only
-  // hides the latency of each addition behind the other three.
-  for (; i + 4 <= rows.size(); i += 4) {
-    const double* r[4] = {rows[i].data(), rows[i + 1].data(), rows[i + 2].data(),
-                          rows[i + 3].data()};
-    const double* x = vector.data();
-    const std::size_t common = std::min({length(i), length(i + 1), length(i + 2), length(i + 3)});
-    double s[4] = {-0.0, -0.0, -0.0, -0.0};
-    for (std::size_t j = 0; j < common; ++j) {
-      for (std::size_t k = 0; k < 4; ++k) s[k] += r[k][j] * x[j];
-    }
-    for (std::size_t k = 0; k < 4; ++k) {
-      for (std::size_t j = common; j < length(i + k); ++j) s[k] += r[k][j] * x[j];
-      out[i + k] = s[k];
+  if (matrix.col_stride == 1) {
+    // Four rows at a time. Each row's sum still adds its own terms one by
+    // one in index order from -0.0; running four such chains side by side
+    // only hides the latency of each addition behind the other three.
+    for (; i + 4 <= matrix.rows; i += 4) {
+      const double* r[4];
+      for (std::size_t k = 0; k < 4; ++k) r[k] = matrix.row(i + k);
+      double s[4] = {-0.0, -0.0, -0.0, -0.0};
+      for (std::size_t j = 0; j < cols; ++j) {
+        for (std::size_t k = 0; k < 4; ++k) s[k] += r[k][j] * x[j];
+      }
+      for (std::size_t k = 0; k < 4; ++k) out[i + k] = s[k];
     }
   }
-  for (; i < rows.size(); ++i) out[i] = dot_in_order(rows[i].data(), vector.data(), length(i));
+  for (; i < matrix.rows; ++i) {
+    double s = -0.0;
+    for (std::size_t j = 0; j < cols; ++j) s += matrix(i, j) * x[j];
+    out[i] = s;
+  }
+}
+
+FloatVector matrix_vector_product(const MatrixView& matrix, VectorView vector) {
+  FloatVector out(matrix.rows);
+  matrix_vector_product(matrix, vector, out.data());
   return out;
 }
 

@@ -9,14 +9,19 @@ namespace quorvel {
 
 /// The dimension n >= 1 of a square matrix, or the first shape error found:
 /// no rows, an empty first row, a row unlike the first, rows != columns.
-[[nodiscard]] Result<std::size_t> check_square_matrix(const FloatMatrix& matrix) noexcept;
+[[nodiscard]] Result<std::size_t> check_square_matrix(const MatrixView& matrix) noexcept;
 
 /// Divides every element by the sum of the elements (of their magnitudes when
 /// `absolute`), in place. A sum equal to zero of either sign is refused.
 [[nodiscard]] Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcept;
 
-/// Row i of `rows` dotted with `vector`, over the shorter of the two lengths.
-[[nodiscard]] FloatVector matrix_vector_product(const FloatMatrix& rows, const FloatVector& vector);
+/// Row i of `matrix` dotted with `vector`, over the shorter of the two
+/// lengths, into out[0 .. rows). Each entry is its own sum in index order
+/// from -0.0.
+void matrix_vector_product(const MatrixView& matrix, VectorView vector, double* out) noexcept;
+
+/// The same, into a new vector of one entry per row.
+[[nodiscard]] FloatVector matrix_vector_product(const MatrixView& matrix, VectorView vector);
 
 /// `count` copies of 1/count. Counts above the largest vector size throw
 /// std::length_error or std::bad_alloc, like any other refused allocation.
@@ -24,7 +29,7 @@ namespace quorvel {
 
 /// Sum of `values` in index order, one rounding per addition, from -0.0 so
 /// that an empty sum (or a sum of negative zeros) stays negative zero.
-[[nodiscard]] inline double sum_in_order(const FloatVector& values) noexcept {
+[[nodiscard]] inline double sum_in_order(VectorView values) noexcept {
   double s = -0.0;
   for (double v : values) s += v;
   return s;

@@ -32,6 +32,7 @@ constexpr std::array<ErrorRow, kCoreErrorKinds> kErrorTable{{
      "exposures and factor_returns must have the same length"},
     {CoreError::ZeroDenominator,
      "weights cannot be normalized when the denominator is zero"},
+    {CoreError::Interrupted, "interrupted"},
 }};
 
 constexpr bool table_in_order() {

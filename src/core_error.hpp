@@ -23,9 +23,13 @@ enum class CoreError : unsigned char {
   NonPositiveVolatility,
   ExposureLengthMismatch,
   ZeroDenominator,
+  /// A long computation was stopped from outside (see Interrupt). The caller
+  /// that asked for the stop already knows why; this kind carries no news of
+  /// its own and is never shown as a ValueError.
+  Interrupted,
 };
 
-inline constexpr std::size_t kCoreErrorKinds = 14;
+inline constexpr std::size_t kCoreErrorKinds = 15;
 
 /// The fixed message of an error kind.
 [[nodiscard]] std::string_view message(CoreError e) noexcept;

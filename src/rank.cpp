@@ -67,7 +67,7 @@ void merge_sort(std::vector<RankedValue>& records, Before before) {
 
 }  // namespace
 
-Result<FloatVector> rank_weights(const FloatVector& values, bool ascending) {
+Result<FloatVector> rank_weights(VectorView values, bool ascending) {
   const std::size_t n = values.size();
   if (n == 0) return fail(CoreError::EmptySignals);
 

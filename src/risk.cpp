@@ -8,7 +8,7 @@ namespace quorvel {
 namespace {
 
 /// Square matrix first, then a weight vector of the same dimension.
-Result<std::size_t> validate(const FloatVector& weights, const FloatMatrix& covariance) noexcept {
+Result<std::size_t> validate(VectorView weights, const MatrixView& covariance) noexcept {
   const auto n = check_square_matrix(covariance);
   if (!n) return n;
   if (weights.size() != *n) return fail(CoreError::CovarianceWeightsMismatch);
@@ -20,25 +20,24 @@ double clamp_positive(double v) noexcept { return v > 0.0 ? v : 0.0; }
 
 }  // namespace
 
-Result<double> portfolio_variance(const FloatVector& weights, const FloatMatrix& covariance) {
+Result<double> portfolio_variance(VectorView weights, const MatrixView& covariance) {
   const auto n = validate(weights, covariance);
   if (!n) return fail(n.error());
   const FloatVector sw = matrix_vector_product(covariance, weights);
   return dot_in_order(weights.data(), sw.data(), *n);
 }
 
-Result<double> portfolio_volatility(const FloatVector& weights, const FloatMatrix& covariance) {
+Result<double> portfolio_volatility(VectorView weights, const MatrixView& covariance) {
   const auto variance = portfolio_variance(weights, covariance);
   if (!variance) return variance;
   return std::sqrt(clamp_positive(*variance));
 }
 
-Result<double> tracking_error(const FloatVector& active_weights, const FloatMatrix& covariance) {
+Result<double> tracking_error(VectorView active_weights, const MatrixView& covariance) {
   return portfolio_volatility(active_weights, covariance);
 }
 
-Result<RiskContribution> risk_contribution(const FloatVector& weights,
-                                           const FloatMatrix& covariance) {
+Result<RiskContribution> risk_contribution(VectorView weights, const MatrixView& covariance) {
   const auto dim = validate(weights, covariance);
   if (!dim) return fail(dim.error());
   const std::size_t n = *dim;

@@ -13,19 +13,18 @@ struct RiskContribution {
 };
 
 /// w . (S w), unclamped: may be negative, -0.0, infinite or NaN.
-[[nodiscard]] Result<double> portfolio_variance(const FloatVector& weights,
-                                                const FloatMatrix& covariance);
+[[nodiscard]] Result<double> portfolio_variance(VectorView weights, const MatrixView& covariance);
 
 /// Square root of the variance clamped at +0.0: never negative, never NaN.
-[[nodiscard]] Result<double> portfolio_volatility(const FloatVector& weights,
-                                                  const FloatMatrix& covariance);
+[[nodiscard]] Result<double> portfolio_volatility(VectorView weights,
+                                                  const MatrixView& covariance);
 
 /// portfolio_volatility of a vector of active weights.
-[[nodiscard]] Result<double> tracking_error(const FloatVector& active_weights,
-                                            const FloatMatrix& covariance);
+[[nodiscard]] Result<double> tracking_error(VectorView active_weights,
+                                            const MatrixView& covariance);
 
 /// Marginal contributions, contributions and shares of risk.
-[[nodiscard]] Result<RiskContribution> risk_contribution(const FloatVector& weights,
-                                                         const FloatMatrix& covariance);
+[[nodiscard]] Result<RiskContribution> risk_contribution(VectorView weights,
+                                                         const MatrixView& covariance);
 
 }  // namespace quorvel

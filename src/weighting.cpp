@@ -16,41 +16,44 @@ constexpr double kWeightFloor = 1e-12;
 /// Floor on the risk aversion of mean-variance weights.
 constexpr double kRiskAversionFloor = 1e-12;
 
+FloatVector copy_of(VectorView values) { return FloatVector(values.begin(), values.end()); }
+
 }  // namespace
 
-Result<FloatVector> signal_proportional_weights(FloatVector values) noexcept {
+Result<FloatVector> signal_proportional_weights(VectorView values) {
   if (values.empty()) return fail(CoreError::EmptySignals);
-  return normalize_weights(std::move(values), /*absolute=*/true);
+  return normalize_weights(copy_of(values), /*absolute=*/true);
 }
 
-Result<FloatVector> target_volatility_weights(FloatVector volatility) noexcept {
+Result<FloatVector> target_volatility_weights(VectorView volatility) {
   if (volatility.empty()) return fail(CoreError::EmptyVolatility);
-  // Validate everything before touching anything. NaN compares neither way
+  // Validate everything before computing anything. NaN compares neither way
   // and passes; +inf passes and inverts to zero.
   for (double v : volatility) {
     if (v <= 0.0) return fail(CoreError::NonPositiveVolatility);
   }
-  for (double& v : volatility) v = 1.0 / v;
-  return normalize_weights(std::move(volatility), /*absolute=*/false);
+  FloatVector inverse(volatility.size());
+  for (std::size_t i = 0; i < volatility.size(); ++i) inverse[i] = 1.0 / volatility[i];
+  return normalize_weights(std::move(inverse), /*absolute=*/false);
 }
 
-Result<FloatVector> minimum_variance_weights(const FloatMatrix& covariance) {
+Result<FloatVector> minimum_variance_weights(const MatrixView& covariance, Interrupt& interrupt) {
   const auto n = check_square_matrix(covariance);
   if (!n) return fail(n.error());
-  auto inverse = regularized_inverse(covariance);
+  auto inverse = regularized_inverse(covariance, interrupt);
   if (!inverse) return fail(inverse.error());
   const FloatVector ones(*n, 1.0);
-  return normalize_weights(matrix_vector_product(*inverse, ones), /*absolute=*/false);
+  return normalize_weights(matrix_vector_product(inverse->view(), ones), /*absolute=*/false);
 }
 
-Result<FloatVector> mean_variance_weights(const FloatVector& expected_returns,
-                                          const FloatMatrix& covariance, double risk_aversion) {
+Result<FloatVector> mean_variance_weights(VectorView expected_returns, const MatrixView& covariance,
+                                          double risk_aversion, Interrupt& interrupt) {
   const auto n = check_square_matrix(covariance);
   if (!n) return fail(n.error());
   if (expected_returns.size() != *n) return fail(CoreError::ExpectedReturnsMismatch);
-  auto inverse = regularized_inverse(covariance);
+  auto inverse = regularized_inverse(covariance, interrupt);
   if (!inverse) return fail(inverse.error());
-  FloatVector u = matrix_vector_product(*inverse, expected_returns);
+  FloatVector u = matrix_vector_product(inverse->view(), expected_returns);
   // Dividing by a positive lambda only rescales; it matters for rounding and
   // for the range of doubles (overflow to inf, underflow to zero).
   const double lambda = floor_at(risk_aversion, kRiskAversionFloor);
@@ -59,26 +62,36 @@ Result<FloatVector> mean_variance_weights(const FloatVector& expected_returns,
   return normalize_weights(std::move(u), /*absolute=*/false);
 }
 
-Result<FloatVector> risk_parity_weights(const FloatMatrix& covariance, std::uint64_t max_iter,
-                                        double tolerance) {
+Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64_t max_iter,
+                                       double tolerance, Interrupt& interrupt) {
   const auto dim = check_square_matrix(covariance);
   if (!dim) return fail(dim.error());
   const std::size_t n = *dim;
 
   FloatVector start(n);
   for (std::size_t i = 0; i < n; ++i) {
-    start[i] = 1.0 / std::sqrt(floor_at(covariance[i][i], kVarianceFloor));
+    start[i] = 1.0 / std::sqrt(floor_at(covariance(i, i), kVarianceFloor));
   }
   auto normalized = normalize_weights(std::move(start), /*absolute=*/false);
-  if (!normalized) return normalized;
-  FloatVector w = std::move(*normalized);
-  if (max_iter == 0) return w;
+  if (!normalized) return fail(normalized.error());
 
+  RiskParity out;
+  out.weights = std::move(*normalized);
+  out.tolerance = tolerance;
+  if (max_iter == 0) return out;
+
+  FloatVector& w = out.weights;
+  FloatVector m(n);
   const double target = 1.0 / static_cast<double>(n);
+  out.stop = RiskParityStop::PassesExhausted;
   for (std::uint64_t pass = 0; pass < max_iter; ++pass) {
-    const FloatVector m = matrix_vector_product(covariance, w);
+    if (!interrupt.proceed(n * n + n)) return fail(CoreError::Interrupted);
+    matrix_vector_product(covariance, w, m.data());
     const double variance = dot_in_order(w.data(), m.data(), n);
-    if (!(variance > 0.0)) return w;  // zero, negative or NaN: keep what we have
+    if (!(variance > 0.0)) {  // zero, negative or NaN: keep what we have
+      out.stop = RiskParityStop::VarianceNotPositive;
+      return out;
+    }
 
     double deviation = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
@@ -91,19 +104,24 @@ Result<FloatVector> risk_parity_weights(const FloatMatrix& covariance, std::uint
       w[i] = floor_at(w[i], kWeightFloor);
     }
     normalized = normalize_weights(std::move(w), /*absolute=*/false);
-    if (!normalized) return normalized;
+    if (!normalized) return fail(normalized.error());
     w = std::move(*normalized);
-    if (deviation < tolerance) return w;
+    out.passes = pass + 1;
+    out.deviation = deviation;
+    if (deviation < tolerance) {
+      out.stop = RiskParityStop::Converged;
+      return out;
+    }
   }
-  return w;
+  return out;
 }
 
-Result<FloatVector> hierarchical_risk_parity_weights(const FloatMatrix& covariance) {
+Result<FloatVector> hierarchical_risk_parity_weights(const MatrixView& covariance) {
   const auto dim = check_square_matrix(covariance);
   if (!dim) return fail(dim.error());
   FloatVector w(*dim);
   for (std::size_t i = 0; i < *dim; ++i) {
-    w[i] = 1.0 / floor_at(covariance[i][i], kVarianceFloor);
+    w[i] = 1.0 / floor_at(covariance(i, i), kVarianceFloor);
   }
   return normalize_weights(std::move(w), /*absolute=*/false);
 }

@@ -3,34 +3,55 @@
 
 #include <cstdint>
 
+#include "interrupt.hpp"
 #include "types.hpp"
 
 namespace quorvel {
 
-/// Signals over the sum of their magnitudes (unit gross exposure), in place.
-[[nodiscard]] Result<FloatVector> signal_proportional_weights(FloatVector values) noexcept;
+/// Signals over the sum of their magnitudes (unit gross exposure).
+[[nodiscard]] Result<FloatVector> signal_proportional_weights(VectorView values);
 
-/// Inverse volatilities (1/sigma) over their sum, in place.
-[[nodiscard]] Result<FloatVector> target_volatility_weights(FloatVector volatility) noexcept;
+/// Inverse volatilities (1/sigma) over their sum.
+[[nodiscard]] Result<FloatVector> target_volatility_weights(VectorView volatility);
 
 /// Row sums of the regularised inverse covariance, over their sum.
-[[nodiscard]] Result<FloatVector> minimum_variance_weights(const FloatMatrix& covariance);
+[[nodiscard]] Result<FloatVector> minimum_variance_weights(const MatrixView& covariance,
+                                                           Interrupt& interrupt);
 
 /// Inverse covariance times expected returns over max(risk_aversion, 1e-12),
 /// over its sum; equal weights when that sum is exactly zero.
-[[nodiscard]] Result<FloatVector> mean_variance_weights(const FloatVector& expected_returns,
-                                                        const FloatMatrix& covariance,
-                                                        double risk_aversion);
+[[nodiscard]] Result<FloatVector> mean_variance_weights(VectorView expected_returns,
+                                                        const MatrixView& covariance,
+                                                        double risk_aversion,
+                                                        Interrupt& interrupt);
+
+/// Why the risk-parity iteration ended.
+enum class RiskParityStop {
+  NoPasses,             ///< max_iter was 0: the starting weights
+  Converged,            ///< the largest deviation fell below the tolerance
+  VarianceNotPositive,  ///< a pass found a zero, negative or NaN variance
+  PassesExhausted,      ///< max_iter passes ran without converging
+};
+
+/// The weights of the risk-parity iteration and how it ended.
+struct RiskParity {
+  FloatVector weights;
+  RiskParityStop stop = RiskParityStop::NoPasses;
+  std::uint64_t passes = 0;  ///< passes that updated the weights
+  double deviation = 0.0;    ///< largest |share - 1/n| of the last such pass
+  double tolerance = 0.0;    ///< the tolerance the caller asked for
+};
 
 /// Multiplicative fixed-point iteration towards equal shares of variance,
 /// started from inverse-volatility weights.
-[[nodiscard]] Result<FloatVector> risk_parity_weights(const FloatMatrix& covariance,
-                                                      std::uint64_t max_iter, double tolerance);
+[[nodiscard]] Result<RiskParity> risk_parity_weights(const MatrixView& covariance,
+                                                     std::uint64_t max_iter, double tolerance,
+                                                     Interrupt& interrupt);
 
 /// Inverse-variance weights from the covariance diagonal (no clustering).
-[[nodiscard]] Result<FloatVector> hierarchical_risk_parity_weights(const FloatMatrix& covariance);
+[[nodiscard]] Result<FloatVector> hierarchical_risk_parity_weights(const MatrixView& covariance);
 
 /// Ranks 1..n by a stable sort (ascending or descending), over their sum.
-[[nodiscard]] Result<FloatVector> rank_weights(const FloatVector& values, bool ascending);
+[[nodiscard]] Result<FloatVector> rank_weights(VectorView values, bool ascending);
 
 }  // namespace quorvel

@@ -1,5 +1,6 @@
 import math
 import random
+import warnings
 
 import pytest
 
@@ -82,12 +83,14 @@ def test_mean_variance_aversion_floor(aversion):
     ([[0.04, NAN], [NAN, 0.09]], 10, 1e-10, [0.6, 0.4]), ([[NAN, 0.0], [0.0, 0.09]], 10, 1e-10, None),
     (C3, 1, 1e-10, [0.466737, 0.305997, 0.227266]), (C3, 1000, 1e-10, [0.467559, 0.305831, 0.226610]),
     (C3, 30, -1.0, None), (C3, 30, NAN, None), (C2, 100, 1e-10, None)])
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
 def test_risk_parity(covariance, max_iter, tolerance, about):
     got = quorvel.risk_parity_weights(covariance, max_iter, tolerance)
     check(model.risk_parity_weights, (covariance, max_iter, tolerance), got)
     assert about is None or got == pytest.approx(about, abs=1e-6)
 
 
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")
 def test_risk_parity_converges_after_twelve_passes():
     converged = quorvel.risk_parity_weights(C3, 1000, 1e-10)
     check(quorvel.risk_parity_weights, (C3, 12, 1e-10), converged)
@@ -122,3 +125,35 @@ def test_rank_weights_long_inputs(n, ascending):
     for k, i in enumerate(order):
         want[i] = k + 1
     assert ranks_of(quorvel.rank_weights(clean, ascending)) == want
+
+
+NOT_POSITIVE = "risk_parity_weights did not converge: after 0 passes the portfolio variance is not positive; "
+
+
+@pytest.mark.parametrize("covariance, max_iter, tolerance, warning", [
+    (C3, 11, 1e-10, "risk_parity_weights did not converge: after 11 passes the largest deviation of a risk share "
+                    "from 1/n is 1.5881684856111633e-10, not below the tolerance 1e-10; "),
+    (C3, 1, INF, None), (C3, 12, 1e-10, None), (C3, 0, 1e-10, None),
+    (C3, 5, 0.0, None), (C3, 5, -1.0, None), (C3, 5, NAN, None),
+    ([[-1.0, 0.0], [0.0, 1.0]], 10, 1e-10, NOT_POSITIVE),
+    ([[0.04, NAN], [NAN, 0.09]], 10, 1e-10, NOT_POSITIVE),
+    ([[-1.0, 0.0], [0.0, 1.0]], 10, 0.0, None),
+])
+def test_risk_parity_says_when_it_stops_short(covariance, max_iter, tolerance, warning):
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.simplefilter("always")
+        got = quorvel.risk_parity_weights(covariance, max_iter, tolerance)
+    check(model.risk_parity_weights, (covariance, max_iter, tolerance), got)  # the weights are unchanged
+    messages = [(w.category, str(w.message)) for w in caught]
+    if warning is None:
+        assert messages == []
+    else:
+        assert messages == [(RuntimeWarning, warning + "check the shares with risk_contribution()")]
+        assert caught[0].filename == __file__  # attributed to the caller's line
+
+
+def test_risk_parity_warning_as_error():
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(RuntimeWarning, match="after 3 passes"):
+            quorvel.risk_parity_weights(C3, 3, 1e-10)

@@ -1,0 +1,61 @@
+#include "arguments.hpp"
+
+#include "invariant.hpp"
+
+namespace quorvel::py {
+
+bool HeldBuffer::acquire(PyObject* exporter, int flags) noexcept {
+  release();
+  held_ = PyObject_GetBuffer(exporter, &view_, flags) == 0;
+  return held_;
+}
+
+void HeldBuffer::release() noexcept {
+  if (held_) PyBuffer_Release(&view_);
+  held_ = false;
+}
+
+void Conversion::reading_in_place(InPlace& argument) noexcept {
+  QUORVEL_INVARIANT(count_ < in_place_.size(), "more in-place arguments than any signature has");
+  in_place_[count_++] = &argument;
+}
+
+void Conversion::before_python_code() {
+  for (std::size_t i = 0; i < count_; ++i) in_place_[i]->detach();
+  count_ = 0;
+}
+
+void VectorArg::read_in_place(VectorView data, Conversion& conversion) noexcept {
+  view_ = data;
+  conversion.reading_in_place(*this);
+}
+
+void VectorArg::detach() {
+  if (!buffer_.held()) return;
+  owned_.assign(view_.begin(), view_.end());
+  own();
+  buffer_.release();
+}
+
+void MatrixArg::own(std::size_t rows, std::size_t cols, bool ragged) noexcept {
+  view_ = MatrixView::dense(ragged ? nullptr : owned_.data(), rows, cols);
+  view_.ragged = ragged;
+}
+
+void MatrixArg::read_in_place(const MatrixView& data, Conversion& conversion) noexcept {
+  view_ = data;
+  conversion.reading_in_place(*this);
+}
+
+void MatrixArg::detach() {
+  if (!buffer_.held()) return;
+  const MatrixView source = view_;
+  owned_.resize(source.rows * source.cols);
+  for (std::size_t i = 0; i < source.rows; ++i) {
+    for (std::size_t j = 0; j < source.cols; ++j) owned_[i * source.cols + j] = source(i, j);
+  }
+  own(source.rows, source.cols, false);
+  buffer_.release();
+}
+
+}  // namespace quorvel::py
