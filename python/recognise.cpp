@@ -8,24 +8,32 @@
 namespace quorvel::py {
 namespace {
 
+/// How a type is told apart from imitations.
+enum class Verify {
+  /// A C-defined (static) type with this module and name: Python code cannot
+  /// define one.
+  Static,
+  /// The very class that the already imported module of this name holds
+  /// under this name (array.array is a heap type since Python 3.10).
+  Imported,
+  /// A class defined in Python with this name, in this package or one of its
+  /// modules (pandas classes say "pandas" or "pandas.core.frame" depending
+  /// on the release). An imitation only gets its to_numpy() or .values read.
+  Package,
+};
+
 struct KnownType {
   ArrayKind kind;
   std::string_view name;
-  /// The module, or its first component when `package` (pandas classes say
-  /// "pandas" or "pandas.core.frame" depending on the release).
   std::string_view module;
-  bool package;
-  /// Static (C-defined) types cannot be imitated from Python; classes
-  /// defined in Python can, which only costs us speed (the object then gets
-  /// the generic treatment of a sequence).
-  bool static_type;
+  Verify verify;
 };
 
 constexpr KnownType kKnown[] = {
-    {ArrayKind::NdArray, "ndarray", "numpy", false, true},
-    {ArrayKind::Array, "array", "array", false, true},
-    {ArrayKind::DataFrame, "DataFrame", "pandas", true, false},
-    {ArrayKind::Series, "Series", "pandas", true, false},
+    {ArrayKind::NdArray, "ndarray", "numpy", Verify::Static},
+    {ArrayKind::Array, "array", "array", Verify::Imported},
+    {ArrayKind::DataFrame, "DataFrame", "pandas", Verify::Package},
+    {ArrayKind::Series, "Series", "pandas", Verify::Package},
 };
 constexpr std::size_t kKnownCount = sizeof kKnown / sizeof kKnown[0];
 
@@ -46,7 +54,7 @@ bool text_equals(PyObject* text, std::string_view expected) noexcept {
 
 bool module_matches(PyObject* module, const KnownType& known) noexcept {
   if (text_equals(module, known.module)) return true;
-  if (!known.package || module == nullptr || !PyUnicode_Check(module)) return false;
+  if (known.verify != Verify::Package || module == nullptr || !PyUnicode_Check(module)) return false;
   Py_ssize_t size = 0;
   const char* utf8 = PyUnicode_AsUTF8AndSize(module, &size);
   if (utf8 == nullptr) {
@@ -56,6 +64,17 @@ bool module_matches(PyObject* module, const KnownType& known) noexcept {
   const std::string_view text(utf8, static_cast<std::size_t>(size));
   return text.size() > known.module.size() && text.starts_with(known.module) &&
          text[known.module.size()] == '.';
+}
+
+/// Whether `type` is the class `known.name` of the imported module
+/// `known.module`. Only dictionaries are read: no Python code runs.
+bool is_imported_class(PyTypeObject* type, const KnownType& known) noexcept {
+  Ref module_name = Ref::steal(PyUnicode_FromStringAndSize(
+      known.module.data(), static_cast<Py_ssize_t>(known.module.size())));
+  Ref module = module_name ? Ref::steal(PyImport_GetModule(module_name.get())) : Ref();
+  Ref found = module ? Ref::steal(PyObject_GetAttrString(module.get(), known.name.data())) : Ref();
+  PyErr_Clear();
+  return found.get() == reinterpret_cast<PyObject*>(type);
 }
 
 }  // namespace
@@ -68,7 +87,7 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
   }
   const bool is_static = (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0;
   // The name of a class costs nothing to read and rules out nearly
-  // everything; the module is read only for a matching name.
+  // everything; the rest is looked at only for a matching name.
   Ref name = Ref::steal(PyType_GetName(type));
   if (!name) {
     PyErr_Clear();
@@ -76,17 +95,23 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
   }
   for (std::size_t k = 0; k < kKnownCount; ++k) {
     const KnownType& known = kKnown[k];
-    if (known.static_type != is_static || !text_equals(name.get(), known.name)) continue;
-    if (!is_static) conversion.before_python_code();  // a metaclass may run code
-    const InternedNames* names = interned_names();
-    Ref module = names != nullptr ? Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
-                                                                names->module))
-                                  : Ref();
-    if (!module) {
-      if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return ArrayKind::Failed;
-      PyErr_Clear();
+    if (!text_equals(name.get(), known.name)) continue;
+    bool match = false;
+    if (known.verify == Verify::Imported) {
+      match = is_imported_class(type, known);
+    } else {
+      if (is_static != (known.verify == Verify::Static)) continue;
+      if (!is_static) conversion.before_python_code();  // a metaclass may run code
+      const InternedNames* names = interned_names();
+      Ref module = names != nullptr ? Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
+                                                                  names->module))
+                                    : Ref();
+      if (!module) {
+        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return ArrayKind::Failed;
+        PyErr_Clear();
+      }
+      match = module_matches(module.get(), known);
     }
-    const bool match = module_matches(module.get(), known);
     if (!match) return ArrayKind::Other;
     PyTypeObject* expected = nullptr;
     if (g_seen[k].compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
