@@ -152,20 +152,23 @@ constexpr std::size_t kFunctionCount = std::tuple_size_v<decltype(kFunctions)>;
 
 /// Lets a long computation notice Ctrl-C. The core reports its progress
 /// about every kPollBudget multiply-adds (well under a millisecond); at most
-/// every kSignalInterval the pending signals are then run. With the lock
-/// released that means taking it back for a moment, which can mean waiting
-/// for another thread's turn to end, so the checks are spaced out in time.
+/// every kSignalInterval the pending signals are then run. Only the main
+/// thread runs signal handlers, so no other thread looks. With the lock
+/// released, looking means taking it back for a moment, which can mean
+/// waiting for another thread's turn to end: hence the spacing in time.
 struct SignalWatch {
+  bool main_thread = false;
   PyThreadState* released = nullptr;  ///< set while the lock is released
   std::chrono::steady_clock::time_point next{};
 };
 
 constexpr std::uint64_t kPollBudget = std::uint64_t{1} << 20;
-constexpr auto kSignalInterval = std::chrono::milliseconds(20);
+constexpr auto kSignalInterval = std::chrono::milliseconds(10);
 
 /// False, with the signal handler's exception set, to stop the computation.
 bool poll_signals(void* context) noexcept {
   auto& watch = *static_cast<SignalWatch*>(context);
+  if (!watch.main_thread) return true;
   const auto now = std::chrono::steady_clock::now();
   if (now < watch.next) return true;
   watch.next = now + kSignalInterval;
@@ -266,17 +269,23 @@ PyObject* call(const Function<Routine, C, Converters...>& row, PyObject* const* 
     return nullptr;
   }
   SignalWatch watch;
+  const bool heavy = work<C>(values) >= kReleaseWork;
+  if (heavy) {
+    const unsigned long* main_thread = main_thread_ident();
+    if (main_thread == nullptr) return nullptr;
+    watch.main_thread = PyThread_get_thread_ident() == *main_thread;
+  }
   Interrupt interrupt(&poll_signals, &watch, kPollBudget);
   auto run = [&] {
     return std::apply(
         [&](const auto&... v) { return invoke<Routine>(interrupt, Converters::pass(v)...); },
         values);
   };
-  auto outcome = work<C>(values) >= kReleaseWork ? [&] {
+  auto run_unlocked = [&] {
     LockReleased unlocked(watch);
     return run();
-  }()
-                                                 : run();
+  };
+  auto outcome = heavy ? run_unlocked() : run();
   return finish(std::move(outcome));
 }
 

@@ -39,6 +39,10 @@ std::mutex g_sequence_mutex;
 std::atomic<PyTypeObject*> g_example{nullptr};
 std::mutex g_example_mutex;
 
+std::atomic<const unsigned long*> g_main_thread{nullptr};
+std::mutex g_main_thread_mutex;
+unsigned long g_main_thread_storage = 0;
+
 const InternedNames* make_names() noexcept {
   Ref all = Ref::steal(PyUnicode_InternFromString("__all__"));
   Ref name = Ref::steal(PyUnicode_InternFromString("__name__"));
@@ -63,7 +67,22 @@ PyObject* make_sequence() noexcept {
   return PyObject_GetAttrString(abc.get(), "Sequence");
 }
 
+const unsigned long* find_main_thread() noexcept {
+  Ref threading = Ref::steal(PyImport_ImportModule("threading"));
+  Ref thread = threading ? Ref::steal(PyObject_CallMethod(threading.get(), "main_thread", nullptr))
+                         : Ref();
+  Ref ident = thread ? Ref::steal(PyObject_GetAttrString(thread.get(), "ident")) : Ref();
+  if (!ident) return nullptr;
+  g_main_thread_storage = PyLong_AsUnsignedLong(ident.get());
+  if (PyErr_Occurred()) return nullptr;
+  return &g_main_thread_storage;
+}
+
 }  // namespace
+
+const unsigned long* main_thread_ident() noexcept {
+  return initialise_once(g_main_thread, g_main_thread_mutex, find_main_thread);
+}
 
 const InternedNames* interned_names() noexcept {
   return initialise_once(g_names, g_names_mutex, make_names);

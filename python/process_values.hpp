@@ -23,6 +23,10 @@ struct InternedNames {
 /// collections.abc.Sequence (borrowed, lives forever), or null with an exception.
 [[nodiscard]] PyObject* sequence_class() noexcept;
 
+/// The identifier of the thread that runs signal handlers (the main thread),
+/// or null with an exception.
+[[nodiscard]] const unsigned long* main_thread_ident() noexcept;
+
 /// The Example type shared by every module object, or null with an exception.
 [[nodiscard]] PyTypeObject* example_type() noexcept;
 

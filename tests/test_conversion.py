@@ -8,7 +8,7 @@ UP, DOWN = [0.3333333333333333, 0.6666666666666666], [0.6666666666666666, 0.3333
 
 
 def failure(func, *args):
-    with pytest.raises(Exception) as info:
+    with pytest.raises(BaseException) as info:
         func(*args)
     return type(info.value), str(info.value), getattr(info.value, "__notes__", None)
 
@@ -93,6 +93,14 @@ def test_item_and_iteration_errors_pass_through_with_the_note(wrap):
         q.signal_proportional_weights(wrap(error))
     assert info.value is error and error.args == ("boom",) and type(error.__cause__) is KeyError
     assert error.__notes__ == ["earlier", "while processing 'values'"]
+
+
+@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit, GeneratorExit])
+def test_interrupt_while_reading_a_size_hint_propagates(interrupt):
+    # Only an ordinary Exception from __len__ means "no size hint".
+    assert failure(q.signal_proportional_weights, Seq([1.0], interrupt)) == (interrupt, "refused", noted("values"))
+    assert failure(q.minimum_variance_weights, Seq([[1.0]], interrupt)) == (interrupt, "refused", noted("covariance"))
+    assert failure(q.minimum_variance_weights, [Seq([1.0], interrupt)]) == (interrupt, "refused", noted("covariance"))
 
 
 def test_list_changed_while_converted():

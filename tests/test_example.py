@@ -56,3 +56,16 @@ def test_instances_are_closed():
         weakref.ref(example)
     assert str(info.value) == "cannot create weak reference to 'builtins.Example' object"
     assert str(example) == "abc"
+
+
+@pytest.mark.parametrize("change", [
+    lambda: setattr(Example, "__str__", lambda self: "replaced"),
+    lambda: setattr(Example, "extra", 1),
+    lambda: delattr(Example, "__repr__"),
+])
+def test_class_cannot_be_changed(change):
+    # One class object serves every interpreter in the process: none may
+    # replace its methods.
+    with pytest.raises(TypeError, match="immutable type"):
+        change()
+    assert (str(Example("a")), repr(Example("a"))) == ("a", "Example<a>")

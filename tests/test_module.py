@@ -1,5 +1,7 @@
 import importlib.util
 import inspect
+import pathlib
+import tomllib
 
 import pytest
 
@@ -43,6 +45,12 @@ def shape(value):
 
 def test_module_attributes():
     assert (type(quorvel.__all__), quorvel.__all__, quorvel.__doc__) == (list, ["Example", *NAMES], "")
+
+
+def test_version_is_the_package_version():
+    with open(pathlib.Path(__file__).parents[1] / "pyproject.toml", "rb") as project:
+        assert quorvel.__version__ == tomllib.load(project)["project"]["version"]
+    assert "__version__" not in quorvel.__all__
 
 
 @pytest.mark.parametrize("signature", SIGNATURES)
