@@ -101,6 +101,7 @@ def test_repeated_calls_do_not_grow_memory():
         return [0.5] * 512
 
     calls = [
+        lambda: q.risk_parity_weights(matrix, 3, 1e-12),  # warns; the suite turns warnings into errors
         lambda: q.equal_weights(512),
         lambda: q.rank_weights(vec(), True),
         lambda: q.risk_contribution([0.5] * 32, matrix),
@@ -129,6 +130,31 @@ def test_repeated_calls_do_not_grow_memory():
         lambda: q.Example(1),
         lambda: q.Example("\ud800" + text),
     ]
+
+    try:
+        import numpy as np
+    except ImportError:
+        np = None
+    if np is not None:
+        m64, v64 = np.eye(32), np.full(32, 0.5)
+        calls += [
+            lambda: q.risk_contribution(v64, m64),  # read in place
+            lambda: q.risk_contribution(v64.astype(np.float32), m64.astype(">i4")),  # widened
+            lambda: q.risk_contribution(np.array(vec()[:32]), [[float(i == j) for j in range(31)] + [named()]
+                                                                for i in range(32)]),  # detached, then fails
+            lambda: q.minimum_variance_weights(memoryview(m64)),
+            lambda: q.active_share(__import__("array").array("d", vec())),
+            lambda: q.minimum_variance_weights(np.zeros((2, 2, 2))),
+        ]
+        try:
+            import pandas as pd
+        except ImportError:
+            pd = None
+        if pd is not None:
+            frame, text_frame = pd.DataFrame(m64), pd.DataFrame([["a" * PAYLOAD]])
+            calls += [lambda: q.portfolio_variance(pd.Series(v64), frame),
+                      lambda: q.minimum_variance_weights(text_frame),
+                      lambda: q.active_share(frame)]
 
     def batch():
         for call in calls:

@@ -1,0 +1,81 @@
+"""pandas objects are read by their values, matched by position, never by label."""
+
+import pytest
+
+import quorvel as q
+from model import same
+
+pd = pytest.importorskip("pandas")
+np = pytest.importorskip("numpy")
+
+S = [[0.04, 0.01], [0.01, 0.09]]
+
+
+def failure(function, *args):
+    with pytest.raises(Exception) as info:
+        function(*args)
+    return type(info.value), str(info.value), getattr(info.value, "__notes__", None)
+
+
+@pytest.mark.parametrize("frame", [
+    pd.DataFrame(S, index=["a", "b"], columns=["a", "b"]),
+    pd.DataFrame(S, columns=[(1, 2), (3, 4)]),  # iterating would yield these labels
+    pd.DataFrame(S, columns=pd.MultiIndex.from_tuples([(1, 0.5), (2, 0.25)])),
+    pd.DataFrame({"a": [0.04, 0.01], "b": np.array([0.01, 0.09], dtype=np.float32)}),
+    pd.DataFrame({"a": [4, 1], "b": [1, 9]}) / 100,
+    pd.DataFrame(np.asfortranarray(S)).iloc[::-1, ::-1].iloc[::-1, ::-1],
+])
+def test_dataframes_are_read_by_value(frame):
+    rows = frame.to_numpy().tolist()
+    for weights in ([0.5, 0.5], pd.Series([0.5, 0.5], index=["x", "y"])):
+        assert q.portfolio_variance(weights, frame) == q.portfolio_variance([0.5, 0.5], rows)
+    assert same(q.risk_contribution([0.6, 0.4], frame), q.risk_contribution([0.6, 0.4], rows))
+    assert q.minimum_variance_weights(frame) == q.minimum_variance_weights(rows)
+
+
+def test_labels_are_not_aligned():
+    frame = pd.DataFrame(S, index=["a", "b"], columns=["a", "b"])
+    weights = pd.Series([0.4, 0.6], index=["b", "a"])
+    assert q.portfolio_variance(weights, frame) == q.portfolio_variance([0.4, 0.6], S)  # by position
+    aligned = frame.loc[weights.index, weights.index]
+    assert q.portfolio_variance(weights, aligned) == q.portfolio_variance([0.6, 0.4], S)
+
+
+@pytest.mark.parametrize("frame", [pd.DataFrame({"a": [True, False], "b": [False, True]}),
+                                   pd.DataFrame({"a": [1, 0], "b": np.array([0, 3], dtype=np.uint8)})])
+def test_dataframes_of_booleans_and_ints(frame):
+    rows = [[float(x) for x in row] for row in frame.to_numpy()]
+    assert q.hierarchical_risk_parity_weights(frame) == q.hierarchical_risk_parity_weights(rows)
+
+
+@pytest.mark.parametrize("frame, dtype", [
+    (pd.DataFrame({"a": [1.0, 2.0], "b": ["x", "y"]}), "object"),
+    (pd.DataFrame({"a": [1.0, 2.0], "b": [True, False]}), "object"),
+    (pd.DataFrame({"a": pd.to_datetime(["2020-01-01", "2020-01-02"])}), "datetime64[us]"),
+])
+def test_dataframes_without_real_numbers_are_refused(frame, dtype):
+    kind, message, notes = failure(q.minimum_variance_weights, frame)
+    assert (kind, notes) == (TypeError, ["while processing 'covariance'"])
+    assert message.startswith("DataFrame values must be real numbers, not dtype '")
+
+
+def test_dataframe_is_not_a_vector():
+    assert failure(q.active_share, pd.DataFrame([[0.1, -0.1]])) == (
+        TypeError, "Can't extract `DataFrame` to `Vec`: pass one column or row (a Series)",
+        ["while processing 'active_weights'"])
+
+
+@pytest.mark.parametrize("series", [
+    pd.Series([0.1, -0.2, 0.3]), pd.Series([1, 2, 3], index=[10, 20, 30]), pd.Series([True, False, True]),
+    pd.Series(np.array([0.5, 0.25, 2.0], dtype=np.float32)),
+    pd.Series([0.1, None, 0.3], dtype="Float64"), pd.Series([1, None, 3], dtype="Int64"),
+    pd.Series(["a", "b", "c"]),
+])
+def test_series_give_what_iterating_them_gives(series):
+    def outcome(values):
+        try:
+            return q.factor_return_decomposition(values, [1.0] * len(series))
+        except Exception as exc:
+            return type(exc), str(exc)
+
+    assert same(outcome(series), outcome(list(series))) or outcome(series) == outcome(list(series))
