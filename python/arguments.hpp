@@ -4,12 +4,36 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "ref.hpp"
 #include "types.hpp"
 
 namespace quorvel::py {
+
+/// Allocates like std::allocator but leaves new elements uninitialised, so
+/// that growing a buffer that is about to be filled does not zero it first.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+  template <class U>
+  struct rebind {
+    using other = UninitialisedAllocator<U>;
+  };
+  template <class U>
+  void construct(U* p) noexcept {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
+
+/// Where converted numbers are kept.
+using Doubles = std::vector<double, UninitialisedAllocator<double>>;
 
 /// A buffer exported by a Python object for as long as this lives. The
 /// exporter keeps the memory where it is (numpy refuses to resize an array
@@ -69,7 +93,7 @@ class VectorArg final : public InPlace {
 
   [[nodiscard]] VectorView view() const noexcept { return view_; }
   /// The storage the converters fill; call own() when it is complete.
-  [[nodiscard]] std::vector<double>& storage() noexcept { return owned_; }
+  [[nodiscard]] Doubles& storage() noexcept { return owned_; }
   void own() noexcept { view_ = {owned_.data(), owned_.size()}; }
   /// Reads `data` in `buffer` (already acquired into buffer()) in place.
   void read_in_place(VectorView data, Conversion& conversion) noexcept;
@@ -77,7 +101,7 @@ class VectorArg final : public InPlace {
   void detach() override;
 
  private:
-  std::vector<double> owned_;
+  Doubles owned_;
   HeldBuffer buffer_;
   VectorView view_;
 };
@@ -91,7 +115,7 @@ class MatrixArg final : public InPlace {
   MatrixArg& operator=(const MatrixArg&) = delete;
 
   [[nodiscard]] const MatrixView& view() const noexcept { return view_; }
-  [[nodiscard]] std::vector<double>& storage() noexcept { return owned_; }
+  [[nodiscard]] Doubles& storage() noexcept { return owned_; }
   /// The storage holds `rows` rows; the first had `cols` elements, and every
   /// other row too unless `ragged` (the values are then not kept).
   void own(std::size_t rows, std::size_t cols, bool ragged) noexcept;
@@ -100,7 +124,7 @@ class MatrixArg final : public InPlace {
   void detach() override;
 
  private:
-  std::vector<double> owned_;
+  Doubles owned_;
   HeldBuffer buffer_;
   MatrixView view_;
 };

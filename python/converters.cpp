@@ -102,7 +102,7 @@ PyObject* item_of(PyObject* sequence, Py_ssize_t i) noexcept {
 /// list. This is the walk of the list iterator: by index, while the index is
 /// below the current length.
 template <bool IsList>
-bool append_items(PyObject* sequence, std::vector<double>& out, Conversion& conversion) {
+bool append_items(PyObject* sequence, Doubles& out, Conversion& conversion) {
   const std::size_t base = out.size();
   Py_ssize_t n = length_of<IsList>(sequence);
   out.resize(base + static_cast<std::size_t>(n));
@@ -125,7 +125,7 @@ bool append_items(PyObject* sequence, std::vector<double>& out, Conversion& conv
 }
 
 /// Appends every item that iterating `object` yields.
-bool append_iterated(PyObject* object, std::vector<double>& out, Conversion& conversion) {
+bool append_iterated(PyObject* object, Doubles& out, Conversion& conversion) {
   conversion.before_python_code();
   Ref iterator = Ref::steal(PyObject_GetIter(object));
   if (!iterator) return false;
@@ -145,7 +145,7 @@ enum class Taken { Yes, No };
 /// when `in_place` is given (the buffer then stays held by it); everything
 /// else is widened onto the end of `out`. No when the object exports no
 /// such buffer: it is then iterated like any sequence.
-Taken read_vector_buffer(PyObject* exporter, std::vector<double>& out, VectorArg* in_place,
+Taken read_vector_buffer(PyObject* exporter, Doubles& out, VectorArg* in_place,
                          Conversion& conversion) {
   HeldBuffer local;
   HeldBuffer& buffer = in_place != nullptr ? in_place->buffer() : local;
@@ -203,7 +203,7 @@ Ref series_values(PyObject* series, Conversion& conversion, bool& failed) {
 
 /// Appends the values of one vector to `out`, or reads them in place into
 /// `in_place` when it is given and the object allows it.
-bool read_vector(PyObject* object, std::vector<double>& out, VectorArg* in_place,
+bool read_vector(PyObject* object, Doubles& out, VectorArg* in_place,
                  Conversion& conversion) {
   if (PyList_CheckExact(object)) return append_items<true>(object, out, conversion);
   if (PyTuple_CheckExact(object)) return append_items<false>(object, out, conversion);
@@ -244,7 +244,7 @@ bool read_vector(PyObject* object, std::vector<double>& out, VectorArg* in_place
 /// The rows of a matrix, gathered into one block row after row.
 class RowBlock {
  public:
-  RowBlock(std::vector<double>& block, Py_ssize_t expected_rows)
+  RowBlock(Doubles& block, Py_ssize_t expected_rows)
       : block_(block), expected_rows_(expected_rows) {}
 
   bool add(PyObject* row, Conversion& conversion) {
@@ -269,7 +269,7 @@ class RowBlock {
   void finish(MatrixArg& out) noexcept { out.own(rows_, cols_, ragged_); }
 
  private:
-  std::vector<double>& block_;
+  Doubles& block_;
   Py_ssize_t expected_rows_;
   std::size_t rows_ = 0;
   std::size_t cols_ = 0;
@@ -327,7 +327,7 @@ Taken read_matrix_buffer(PyObject* exporter, MatrixArg& out, Conversion& convers
                       conversion);
     return Taken::Yes;
   }
-  std::vector<double>& block = out.storage();
+  Doubles& block = out.storage();
   block.resize(rows * cols);
   for (std::size_t i = 0; i < rows; ++i) {
     widen(layout, layout.base + static_cast<Py_ssize_t>(i) * layout.strides[0],
@@ -367,7 +367,7 @@ bool read_dataframe(PyObject* frame, MatrixArg& out, Conversion& conversion) {
 }  // namespace
 
 bool extract_float_vector(PyObject* object, VectorArg& out, Conversion& conversion) {
-  std::vector<double>& values = out.storage();
+  Doubles& values = out.storage();
   values.clear();
   if (!read_vector(object, values, &out, conversion)) return false;
   if (!out.buffer().held()) out.own();
