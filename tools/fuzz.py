@@ -157,9 +157,9 @@ def load_optional(use_numpy: bool, use_pandas: bool) -> None:
 class Case:
     """Everything one case builds: the call, its notes, and the log."""
 
-    def __init__(self, seed: int, number: int, options):
+    def __init__(self, seed: int, number: int, options, rng=None):
         self.seed, self.number, self.options = seed, number, options
-        self.rng = random.Random(f"{seed}:{number}")
+        self.rng = rng if rng is not None else random.Random(f"{seed}:{number}")
         self.raised: list = []      # (hook, exception) in the order raised
         self.notes: dict = {}       # id(object) -> description
         self.keep: list = []        # keeps described objects alive
@@ -1236,9 +1236,10 @@ def text_value(case):
 # ---------------------------------------------------------------------------
 # A whole case.
 
-def build_case(seed, number, options) -> tuple:
-    """Returns (case, name, args, kwargs). Deterministic in (seed, number)."""
-    case = Case(seed, number, options)
+def build_case(seed, number, options, rng=None) -> tuple:
+    """Returns (case, name, args, kwargs). Deterministic in (seed, number),
+    or in the choices of the given random source."""
+    case = Case(seed, number, options, rng)
     rng = case.rng
     name = rng.choice(ENTRY_POINTS)
     params = SIGNATURES[name]
@@ -1443,6 +1444,14 @@ class Runner:
                                  "detail": "".join(traceback.format_exception_only(exc)).strip(),
                                  "log": "\n".join("    | " + line for line in traceback.format_exc().splitlines())})
             return
+        problems = self.check(case, name, args, kwargs)
+        for kind, detail, *group in problems:
+            self.report("fail", {"case": number, "entry": name, "kind": kind, "detail": detail,
+                                 "group": group[0] if group else None})
+
+    def check(self, case, name, args, kwargs):
+        """Makes the call and returns its problems: (kind, detail[, group])."""
+        options = self.options
         fn = self.functions[name]
         if self.plant is not None:
             fn, args, kwargs = self.plant.apply(case, name, fn, args, kwargs)
@@ -1481,13 +1490,12 @@ class Runner:
         if case.references and not case.hostile and options.oracle != "off":
             self.features["oracle checked"] += 1
             problems.extend(self.oracle(case, name, fn, result, exc, strict))
-        for kind, detail, *group in problems:
-            self.report("fail", {"case": number, "entry": name, "kind": kind, "detail": detail,
-                                 "group": group[0] if group else None})
         if options.verbose:
+            number = case.number
             again, n2, a2, k2 = build_case(options.seed, number, options)
             sys.stderr.write(f"case {number}: {describe_call(again, n2, a2, k2)}\n  -> {outcome_text(result, exc)}\n")
             sys.stderr.flush()
+        return problems
 
     def oracle(self, case, name, fn, result, exc, strict):
         values = list(case.args)
@@ -1542,7 +1550,7 @@ class Plant:
     """Faults planted on purpose to show that the run fails on them."""
 
     KINDS = ("segfault", "systemerror", "result-with-error", "null-without-error", "swallow",
-             "hang", "exit", "oracle", "abort")
+             "hang", "exit", "oracle", "abort", "heap-overflow")
 
     def __init__(self, kind):
         self.kind = kind
@@ -1554,6 +1562,17 @@ class Plant:
         if kind == "segfault":
             import ctypes
             return (lambda *a, **k: ctypes.string_at(0)), args, kwargs
+        if kind == "heap-overflow":
+            def overflowing(*a, **k):
+                # Writes one byte past an 8-byte heap block through libc's
+                # memset: AddressSanitizer reports it, a plain build may not.
+                import ctypes
+                libc = ctypes.CDLL(None)
+                libc.malloc.restype = ctypes.c_void_p
+                block = libc.malloc(8)
+                ctypes.memset(block, 0, 9)
+                return fn(*a, **k)
+            return overflowing, args, kwargs
         if kind == "abort":
             return (lambda *a, **k: os.abort()), args, kwargs
         if kind == "systemerror":
@@ -1720,6 +1739,23 @@ def log_tail(child, lines=40):
     return "\n".join("    | " + line for line in kept)
 
 
+SANITIZER_MARKS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:",
+                   "ERROR: UndefinedBehaviorSanitizer")
+
+
+def sanitizer_report(child, lines=30):
+    """The start of the first sanitizer report in the child's output, if any."""
+    try:
+        child.log.seek(0)
+        text = child.log.read().decode("utf-8", "replace").splitlines()
+    except Exception:
+        return ""
+    for i, line in enumerate(text):
+        if any(mark in line for mark in SANITIZER_MARKS):
+            return "\n".join("    | " + x for x in text[i:i + lines])
+    return ""
+
+
 class Parent:
     def __init__(self, options):
         self.options = options
@@ -1832,7 +1868,12 @@ class Parent:
 
     def finish(self, child):
         code = child.proc.wait()
+        report = sanitizer_report(child)
         if child.done is not None and code == 0:
+            if report:  # e.g. UBSan without halt_on_error carries on
+                self.record({"case": child.done["last"], "entry": "?", "kind": "sanitizer report",
+                             "detail": report.splitlines()[0].strip(" |"), "log": report,
+                             "block": [child.first, child.done["last"]]})
             return
         if child.current is None:
             detail = f"child exited with {code} before running a case"
@@ -1842,12 +1883,14 @@ class Parent:
         self.cases_done += child.current - child.first
         if child.hung:
             kind, detail = "hang", f"no progress for {self.options.timeout} s"
+        elif report:
+            kind, detail = "sanitizer report", report.splitlines()[0].strip(" |")
         elif code < 0:
             kind, detail = "crash", f"killed by {signal_name(code)}"
         else:
             kind, detail = "abnormal exit", f"exit status {code}"
         self.record({"case": child.current, "entry": "?", "kind": kind, "detail": detail,
-                     "log": log_tail(child), "block": [child.first, child.current]})
+                     "log": report or log_tail(child), "block": [child.first, child.current]})
 
 
 def signature(detail):
