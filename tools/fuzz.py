@@ -418,6 +418,15 @@ def numpy_like_bool(case, name, behaviour):
 # Behaviours.
 
 
+def brief(value):
+    """repr(), with huge ints shortened."""
+    if type(value) is int and abs(value) > 2 ** 64:
+        bits = abs(value).bit_length()
+        sign = "-" if value < 0 else ""
+        return f"{sign}2**{bits - 1}" if abs(value) == 2 ** (bits - 1) else f"{sign}<int of {bits} bits>"
+    return repr(value)
+
+
 def behaviour_raise(case):
     kind = pick_exception(case)
     return Behaviour("raise", exception=kind, text=f"raise {kind.__name__}")
@@ -429,14 +438,14 @@ def float_behaviour(case, target=None):
     r = rng.random()
     if r < 0.35:
         value = plain_float(case)
-        return Behaviour("return", value=value, text=f"return {value!r}")
+        return Behaviour("return", value=value, text=f"return {brief(value)}")
     if r < 0.62:
         return behaviour_raise(case)
     if r < 0.72:
         value = rng.choice((1, "x", None, 1j, FloatSubclass(2.5), True, 2 ** 2000))
         if isinstance(value, FloatSubclass):
             value._case = case
-        return Behaviour("return", value=value, text=f"return {value!r}")
+        return Behaviour("return", value=value, text=f"return {brief(value)}")
     mutation, text = pick_mutation(case, target)
     value = plain_float(case)
     return Behaviour("mutate", value=value, mutation=mutation, text=f"{text}, return {value!r}")
@@ -447,12 +456,12 @@ def index_behaviour(case, small=True):
     r = rng.random()
     if r < 0.45:
         value = rng.randint(0, 12) if small else rng.choice(INTS)
-        return Behaviour("return", value=value, text=f"return {value!r}")
+        return Behaviour("return", value=value, text=f"return {brief(value)}")
     if r < 0.75:
         return behaviour_raise(case)
     if r < 0.9:
         value = rng.choice((1.0, "3", None, -1, -2 ** 70, 2 ** 64, IntSubclass(4)))
-        return Behaviour("return", value=value, text=f"return {value!r}")
+        return Behaviour("return", value=value, text=f"return {brief(value)}")
     mutation, text = pick_mutation(case, None)
     value = rng.randint(0, 5)
     return Behaviour("mutate", value=value, mutation=mutation, text=f"{text}, return {value}")
@@ -467,7 +476,7 @@ def len_behaviour(case, true_length):
         value = rng.choice((0, 2 ** 62, -1, 2 ** 64, "3", 1.5, None, true_length + 5, 2 ** 31))
     else:
         return behaviour_raise(case)
-    return Behaviour("return", value=value, text=f"__len__ returns {value!r}")
+    return Behaviour("return", value=value, text=f"__len__ returns {brief(value)}")
 
 
 def iter_behaviour(case):
