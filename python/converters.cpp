@@ -139,7 +139,18 @@ bool append_iterated(PyObject* object, Doubles& out, Conversion& conversion) {
   return !PyErr_Occurred();
 }
 
-enum class Taken { Yes, No };
+enum class Taken { Yes, No, Failed };
+
+/// Takes the buffer of `exporter`. numpy and array.array refuse only what
+/// they cannot describe (object arrays, say), which is then iterated; a
+/// memoryview refuses when it has been released, and that error is the
+/// caller's (iterating a released view may read freed memory).
+Taken acquire(HeldBuffer& buffer, PyObject* exporter) noexcept {
+  if (buffer.acquire(exporter, kBufferFlags)) return Taken::Yes;
+  if (Py_TYPE(exporter) == &PyMemoryView_Type) return Taken::Failed;
+  PyErr_Clear();
+  return Taken::No;
+}
 
 /// Reads a 1-D numeric buffer. Contiguous native doubles are read in place
 /// when `in_place` is given (the buffer then stays held by it); everything
@@ -149,10 +160,7 @@ Taken read_vector_buffer(PyObject* exporter, Doubles& out, VectorArg* in_place,
                          Conversion& conversion) {
   HeldBuffer local;
   HeldBuffer& buffer = in_place != nullptr ? in_place->buffer() : local;
-  if (!buffer.acquire(exporter, kBufferFlags)) {
-    PyErr_Clear();  // C exporters of known types: an ordinary refusal
-    return Taken::No;
-  }
+  if (const Taken taken = acquire(buffer, exporter); taken != Taken::Yes) return taken;
   NumericBuffer layout;
   if (!describe(buffer.get(), layout) || layout.ndim != 1) {
     buffer.release();
@@ -212,7 +220,11 @@ bool read_vector(PyObject* object, Doubles& out, VectorArg* in_place,
     case ArrayKind::NdArray:
     case ArrayKind::Array:
     case ArrayKind::MemoryView:
-      if (read_vector_buffer(object, out, in_place, conversion) == Taken::Yes) return true;
+      switch (read_vector_buffer(object, out, in_place, conversion)) {
+        case Taken::Yes: return true;
+        case Taken::Failed: return false;
+        case Taken::No: break;
+      }
       break;
     case ArrayKind::Series: {
       bool failed = false;
@@ -309,10 +321,7 @@ bool read_iterated_rows(PyObject* outer, MatrixArg& out, Conversion& conversion)
 /// anything else widened into a dense block.
 Taken read_matrix_buffer(PyObject* exporter, MatrixArg& out, Conversion& conversion) {
   HeldBuffer& buffer = out.buffer();
-  if (!buffer.acquire(exporter, kBufferFlags)) {
-    PyErr_Clear();
-    return Taken::No;
-  }
+  if (const Taken taken = acquire(buffer, exporter); taken != Taken::Yes) return taken;
   NumericBuffer layout;
   if (!describe(buffer.get(), layout) || layout.ndim != 2) {
     buffer.release();
@@ -382,7 +391,11 @@ bool extract_float_matrix(PyObject* object, MatrixArg& out, Conversion& conversi
   switch (recognise(object, conversion)) {
     case ArrayKind::NdArray:
     case ArrayKind::MemoryView:
-      if (read_matrix_buffer(object, out, conversion) == Taken::Yes) return true;
+      switch (read_matrix_buffer(object, out, conversion)) {
+        case Taken::Yes: return true;
+        case Taken::Failed: return false;
+        case Taken::No: break;
+      }
       break;
     case ArrayKind::DataFrame:
       return read_dataframe(object, out, conversion);

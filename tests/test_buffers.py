@@ -182,3 +182,12 @@ def test_later_code_cannot_change_an_earlier_argument():
         got, want = outcome(function, *hostile(victim)), outcome(function, *plain)
         assert got[0] == want[0] == "ok" and same(got[1], want[1]), function
         assert victim[0, 0] == 1e6  # the write did happen, after the values were taken
+
+
+@pytest.mark.parametrize("source", [lambda: np.arange(4.0).astype(">i8"), lambda: array.array("d", [1.0, 2.0])])
+def test_released_memoryview(source):
+    view = memoryview(source())
+    view.release()
+    for function, name in ((q.active_share, "active_weights"), (q.minimum_variance_weights, "covariance")):
+        assert outcome(function, view) == (
+            ValueError, "operation forbidden on released memoryview object", [f"while processing '{name}'"])

@@ -84,8 +84,9 @@ RESULT_SHAPES = {
     "factor_return_decomposition": "floats+float", "Example": "example",
 }
 
-# Hooks whose exception the library has to let through untouched. A failing
-# __len__ only costs the library its size hint, so it may be swallowed.
+# Hooks whose exception the library has to let through untouched. An ordinary
+# Exception from __len__ only costs the library its size hint, so it may be
+# swallowed; an interrupt from __len__ (anything not an Exception) may not.
 MUST_PROPAGATE = {"__float__", "__index__", "__iter__", "__next__", "__getitem__",
                   "numpy-like __bool__"}
 INTERRUPTS = (KeyboardInterrupt, SystemExit, GeneratorExit)
@@ -580,10 +581,16 @@ def mutate(target, action, count, value):
                 target[...] = value
             except Exception:
                 target.flat[0] = 1
-        elif action in ("resize", "clear", "shrink"):
-            target.resize((0,) if target.ndim < 2 else (0, 0), refcheck=False)
-        elif action == "extend":
-            target.resize((target.size + count,), refcheck=False)
+        # numpy's own reference check stays on: with refcheck=False numpy
+        # frees memory that its own iterators (and any view) still read, and
+        # crashes with no library involved at all.
+        try:
+            if action in ("resize", "clear", "shrink"):
+                target.resize((0,) if target.ndim < 2 else (0, 0))
+            elif action == "extend":
+                target.resize((target.size + count,))
+        except ValueError:
+            pass  # referenced elsewhere: numpy refuses, as it should
         return
 
 
@@ -1474,7 +1481,8 @@ class Runner:
                              f"{left!r}" if isinstance(left, BaseException) else "PyErr_Occurred() != NULL"))
         if isinstance(exc, SystemError):
             problems.append(("SystemError", f"{type(exc).__name__}: {exc}"))
-        must = [(hook, e) for hook, e in case.raised if hook in MUST_PROPAGATE and e is not None]
+        must = [(hook, e) for hook, e in case.raised if e is not None and (
+            hook in MUST_PROPAGATE or (hook == "__len__" and not isinstance(e, Exception)))]
         if must:
             hook, first = must[0]
             if exc is not first:
