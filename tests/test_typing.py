@@ -185,3 +185,20 @@ def test_docstring_examples(name):
     runner = doctest.DocTestRunner(optionflags=doctest.ELLIPSIS)
     runner.run(test, out=lambda text: pytest.fail(text, pytrace=False))
     assert runner.failures == 0
+
+
+EXAMPLES = HERE.parent / "examples"
+
+
+@pytest.mark.parametrize("name, needs", [
+    ("backtest.py", ("numpy", "pandas-stubs", "arch", "matplotlib")),
+    ("scale_out.py", ("numpy", "distributed")),
+])
+def test_examples_pass_mypy_strict(name, needs, stub_path, tmp_path):
+    missing = [m for m in ("mypy", *needs) if not installed(m)]
+    if missing:
+        pytest.skip(f"examples/{name} is type-checked only with {', '.join(missing)} installed "
+                    "(pip install '.[examples,typing]')")
+    code, out = run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), str(EXAMPLES / name)],
+                    cwd=stub_path, env={"MYPYPATH": str(stub_path)})
+    assert code == 0, out
