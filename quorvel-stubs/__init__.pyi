@@ -3,8 +3,8 @@
 Every function is a plain module-level function whose parameters are all
 required and may be passed by position or by keyword. Results are new lists,
 floats or tuples, identical to the last bit on every machine: each sum runs
-in a fixed order (from -0.0, first item to last), every division is a true
-division and no multiply-add is fused.
+in a fixed order (first item to last), every division is a true division
+and no multiply-add is fused.
 
 Inputs
 ------
@@ -415,7 +415,8 @@ def hierarchical_risk_parity_weights(covariance: _Matrix) -> list[float]:
     """Inverse-variance weights: ``w_i = (1 / max(S_ii, 1e-18)) / sum_j(...)``.
 
     Plain inverse-variance weighting from the diagonal: no clustering, no
-    reordering, no recursive bisection; off-diagonal entries are never read.
+    reordering, no recursive bisection; off-diagonal entries (which must
+    still be numbers) do not affect the result.
     A NaN, zero or negative variance counts as 1e-18, so such an asset takes
     nearly the whole portfolio.
 
@@ -518,8 +519,8 @@ def risk_contribution(
     """Marginal contributions, contributions and shares of risk.
 
     With ``sigma = portfolio_volatility(w, S)``: marginal
-    ``m_i = (S w)_i / sigma``, contribution ``c_i = w_i m_i`` (they sum to
-    sigma), share ``c_i / sigma`` (they sum to one). When sigma is 0
+    ``m_i = (S w)_i / sigma``, contribution ``c_i = w_i m_i`` (summing to
+    sigma, up to rounding), share ``c_i / sigma`` (summing to one). When sigma is 0
     (including a negative or NaN variance) marginals and shares are all 0.0
     and contributions are ``w_i * 0.0``.
 
