@@ -1,7 +1,7 @@
 """Many backtest windows spread over worker processes with dask, and large
 inversions spread over threads.
 
-    python -m pip install '.[examples]' && python examples/scale_out.py [--assets N] [--chunk K]
+    python -m pip install '.[examples]' && python examples/scale_out.py [--assets N] [--chunk K] [--repeat R]
 
 First, a rolling-window fit over a synthetic universe (by default 100 assets,
 1300 months of returns from a seeded five-factor model, 120-month windows
@@ -11,8 +11,7 @@ weights and each portfolio's volatility. `compute_chunk` does a run of
 consecutive windows; the script times a plain loop over all windows, then the
 same chunks as tasks on a `dask.distributed.LocalCluster` of two worker
 processes (one thread each), with the returns scattered to the workers once
-per run.
-Cluster start-up is not timed.
+per run. Cluster start-up is not timed.
 
 Second, `minimum_variance_weights` on eight 500 x 500 covariances, in a loop
 and on a `concurrent.futures.ThreadPoolExecutor` of two threads. quorvel
