@@ -90,9 +90,10 @@ class Backtest:
     risk_parity_warned: int
 
 
-def fit(window: pd.DataFrame) -> tuple[dict[str, list[float]], npt.NDArray[np.float64]]:
-    """Each scheme's weights for one window, and the window's covariance."""
-    cov = window.cov().to_numpy()
+def fit(window: pd.DataFrame) -> tuple[dict[str, list[float]], pd.DataFrame]:
+    """Each scheme's weights for one window, and the window's covariance
+    (a labelled DataFrame, read by its values in column order)."""
+    cov = window.cov()
     return {
         "equal": quorvel.equal_weights(window.shape[1]),
         "inverse volatility": quorvel.target_volatility_weights(window.std()),

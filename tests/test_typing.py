@@ -130,7 +130,7 @@ def test_wrong_arguments_are_refused(checker, request):
     assert {n: got[n] for n in got.keys() - expected} == {}, "errors on lines not marked as refused"
 
 
-@pytest.mark.parametrize("name", ["accepted_plain.py", "accepted_numpy.py"])
+@pytest.mark.parametrize("name", ["accepted_plain.py", "accepted_numpy.py", "accepted_frames.py"])
 def test_typed_callers_run(name):
     # What the stub accepts, the module accepts too.
     runpy.run_path(str(checkable(name)), run_name="__main__")

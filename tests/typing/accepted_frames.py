@@ -17,7 +17,7 @@ def main() -> None:
     volatility = returns.std()
     weights = pd.Series(quorvel.target_volatility_weights(volatility), index=volatility.index)
     assert_type(quorvel.minimum_variance_weights(cov), list[float])
-    assert_type(quorvel.risk_parity_weights(cov, 500, 1e-10), list[float])
+    assert_type(quorvel.risk_parity_weights(cov, 500, 0.0), list[float])
     # Matched by position: select the covariance in the weights' order first.
     reordered = weights[["gold", "equities", "bonds"]]
     assert_type(quorvel.portfolio_volatility(reordered, cov.loc[reordered.index, reordered.index]), float)
