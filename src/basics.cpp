@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernels/kernels.hpp"
+
 namespace quorvel {
 
 Result<std::size_t> check_square_matrix(const FloatMatrix& matrix) noexcept {
@@ -33,26 +35,28 @@ Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcep
 
 FloatVector matrix_vector_product(const FloatMatrix& rows, const FloatVector& vector) {
   FloatVector out(rows.size());
-  auto length = [&](std::size_t i) { return std::min(rows[i].size(), vector.size()); };
-  std::size_t i = 0;
-  // Four rows at a time. Each row's sum still adds its own terms one by one
-  // in index order from -0.0; running four such chains side by side only
-  // hides the latency of each addition behind the other three.
-  for (; i + 4 <= rows.size(); i += 4) {
-    const double* r[4] = {rows[i].data(), rows[i + 1].data(), rows[i + 2].data(),
-                          rows[i + 3].data()};
-    const double* x = vector.data();
-    const std::size_t common = std::min({length(i), length(i + 1), length(i + 2), length(i + 3)});
-    double s[4] = {-0.0, -0.0, -0.0, -0.0};
-    for (std::size_t j = 0; j < common; ++j) {
-      for (std::size_t k = 0; k < 4; ++k) s[k] += r[k][j] * x[j];
+  const std::size_t cols = vector.size();
+  // Rows at least as long as the vector go to the kernels in batches; a
+  // shorter row is dotted over its own length.
+  constexpr std::size_t kBatch = 256;
+  const double* batch[kBatch];
+  std::size_t first = 0;
+  std::size_t count = 0;
+  auto flush = [&] {
+    kernels::matvec_rows(batch, count, cols, vector.data(), out.data() + first);
+    count = 0;
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].size() < cols) {
+      flush();
+      out[i] = dot_in_order(rows[i].data(), vector.data(), rows[i].size());
+      continue;
     }
-    for (std::size_t k = 0; k < 4; ++k) {
-      for (std::size_t j = common; j < length(i + k); ++j) s[k] += r[k][j] * x[j];
-      out[i + k] = s[k];
-    }
+    if (count == kBatch) flush();
+    if (count == 0) first = i;
+    batch[count++] = rows[i].data();
   }
-  for (; i < rows.size(); ++i) out[i] = dot_in_order(rows[i].data(), vector.data(), length(i));
+  flush();
   return out;
 }
 
