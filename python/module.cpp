@@ -16,6 +16,7 @@
 #include "basics.hpp"
 #include "binding.hpp"
 #include "converters.hpp"
+#include "kernels/kernels.hpp"
 #include "process_values.hpp"
 #include "ref.hpp"
 #include "results.hpp"
@@ -239,7 +240,9 @@ int exec_module_impl(PyObject* module) {
     }
     if (!module_add(module, function_name.get(), function.get(), *names)) return -1;
   }
-  return 0;
+  // Which kernel build serves this process, for tests and benchmarks; not
+  // part of __all__.
+  return PyModule_AddStringConstant(module, "_kernels", kernels::active_kernels());
 }
 
 int exec_module(PyObject* module) noexcept {
