@@ -18,7 +18,7 @@ constexpr std::size_t kPanelThreshold = 24;
 
 /// Pivot steps per panel: enough to amortise each sweep over the block,
 /// few enough that the panel's own columns stay cheap to eliminate.
-std::size_t panel_steps(std::size_t n) noexcept { return n <= 500 ? 16 : 32; }
+std::size_t panel_steps(std::size_t n) noexcept { return n < 64 ? 8 : n <= 500 ? 16 : 32; }
 
 // One elimination update over a row. Each element is one rounded product
 // and one rounded subtraction whatever the vector width, so the wider clone

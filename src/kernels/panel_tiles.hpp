@@ -132,20 +132,22 @@ struct Tile {
 };
 
 /// The whole column range: tiles of V vectors, then single vectors, then
-/// single columns.
+/// single columns. The tiles are visited right to left, so that the
+/// leftmost columns, which the next panel starts from, are the ones still
+/// in cache when this panel is done.
 template <class Ops, std::size_t V, std::size_t R>
 void apply_panel(const PanelUpdate& u) noexcept {
-  alignas(64) double snap[kMaxPanelSteps * V * Ops::kLanes];
-  std::size_t col = u.col_begin;
-  for (; col + V * Ops::kLanes <= u.col_end; col += V * Ops::kLanes) {
-    Tile<Ops, V, R>::run(u, col, snap);
-  }
+  constexpr std::size_t kTile = V * Ops::kLanes;
+  alignas(64) double snap[kMaxPanelSteps * kTile];
+  const std::size_t tiles = (u.col_end - u.col_begin) / kTile;
+  std::size_t col = u.col_begin + tiles * kTile;
   if constexpr (V > 1) {
     for (; col + Ops::kLanes <= u.col_end; col += Ops::kLanes) Tile<Ops, 1, R>::run(u, col, snap);
   }
   if constexpr (Ops::kLanes > 1) {
     for (; col < u.col_end; ++col) Tile<ScalarOps, 1, R>::run(u, col, snap);
   }
+  for (std::size_t t = tiles; t-- > 0;) Tile<Ops, V, R>::run(u, u.col_begin + t * kTile, snap);
 }
 
 /// y[i] = in-order dot product of row i with x, four rows side by side
