@@ -16,7 +16,7 @@
 #include "basics.hpp"
 #include "binding.hpp"
 #include "converters.hpp"
-#include "kernels/kernels.hpp"
+#include "private.hpp"
 #include "process_values.hpp"
 #include "ref.hpp"
 #include "results.hpp"
@@ -240,9 +240,7 @@ int exec_module_impl(PyObject* module) {
     }
     if (!module_add(module, function_name.get(), function.get(), *names)) return -1;
   }
-  // Which kernel build serves this process, for tests and benchmarks; not
-  // part of __all__.
-  return PyModule_AddStringConstant(module, "_kernels", kernels::active_kernels());
+  return add_private_members(module) ? 0 : -1;
 }
 
 int exec_module(PyObject* module) noexcept {
