@@ -84,7 +84,8 @@ PyObject* matvec(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs) 
     }
     FloatVector y(static_cast<std::size_t>(rows));
     // An empty view may start anywhere; it is never read.
-    const double* base = values.empty() ? nullptr : values.data() + (rows > 0 && cols > 0 ? offset : 0);
+    const double* base =
+        values.empty() ? nullptr : values.data() + (rows > 0 && cols > 0 ? offset : 0);
     kernels::matvec(base, row_stride, col_stride, static_cast<std::size_t>(rows),
                     static_cast<std::size_t>(cols), x.data(), y.data());
     return bytes_of(y.data(), y.size()).release();

@@ -23,8 +23,8 @@ std::size_t panel_steps(std::size_t n) noexcept { return n < 64 ? 8 : n <= 500 ?
 // One elimination update over a row. Each element is one rounded product
 // and one rounded subtraction whatever the vector width, so the wider clone
 // gives the same bits; contraction into fused multiply-adds is off for the
-// build.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+// build. A build of portable kernels only has no clone either.
+#if QUORVEL_X86_KERNELS && defined(__GNUC__) && !defined(__clang__)
 __attribute__((target_clones("avx2", "default")))
 #endif
 void subtract_scaled(double* __restrict target, const double* __restrict pivot_row, double f,
