@@ -131,7 +131,7 @@ void avx2_matvec_rows(const double* const* rows, std::size_t count, std::size_t 
 namespace {
 
 void avx2_apply_panel(const PanelUpdate& update) noexcept {
-  tiles::apply_panel<Avx2Ops, 4, 2>(update);
+  tiles::apply_panel<Avx2Ops, 4, 3>(update);
 }
 
 }  // namespace
