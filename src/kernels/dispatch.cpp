@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "kernels.hpp"
+#include "panel_tiles.hpp"
 #include "table.hpp"
 
 namespace quorvel::kernels {
@@ -47,6 +48,8 @@ void matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_strid
 
 void matvec_rows(const double* const* rows, std::size_t count, std::size_t cols, const double* x,
                  double* y) noexcept {
+  // A handful of rows is done before any wide kernel would have set up.
+  if (count < 4) return tiles::matvec_rows_general(rows, count, cols, x, y);
   table().matvec_rows(rows, count, cols, x, y);
 }
 
