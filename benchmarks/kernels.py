@@ -9,9 +9,9 @@ For each size n it prints the median over repeats of
   hierarchical_risk_parity_weights(S) / (w @ S @ w): what reading the n x n
     array alone costs quorvel today (that routine reads only the diagonal)
 for a float64 covariance array S, first with the kernels this processor
-gets, then again in a child process with QUORVEL_KERNELS=portable, so that
-the gain of the wider kernels is visible in the same run. Ratios below 1.0
-mean quorvel is faster.
+gets, then again in a child process for each narrower build
+(QUORVEL_KERNELS=avx2, portable), so that the gain of the wider kernels is
+visible in the same run. Ratios below 1.0 mean quorvel is faster.
 """
 
 import os
@@ -30,6 +30,7 @@ import numpy as np
 import quorvel
 
 SIZES = (100, 250, 500, 1000, 2000)
+LEVELS = ["portable", "avx2", "avx512"]
 
 
 def median_time(fn, repeat):
@@ -83,10 +84,12 @@ def main():
         return
 
     runs = [{"kernels": quorvel._kernels, "rows": measure(sizes, args.quick)}]
-    if runs[0]["kernels"] != "portable":
-        child = subprocess.run(
-            [sys.executable, __file__, "--json", "--sizes", args.sizes] + (["--quick"] if args.quick else []),
-            env={**os.environ, "QUORVEL_KERNELS": "portable"}, capture_output=True, text=True, check=True)
+    lower = LEVELS[:LEVELS.index(quorvel._kernels)]
+    for level in reversed(lower):  # each narrower build, in a process of its own
+        command = [sys.executable, __file__, "--json", "--sizes", args.sizes]
+        child = subprocess.run(command + (["--quick"] if args.quick else []),
+                               env={**os.environ, "QUORVEL_KERNELS": level},
+                               capture_output=True, text=True, check=True)
         runs.append(json.loads(child.stdout))
 
     print(f"{'kernels':<10}{'n':>6}{'min_var/inv':>13}{'(quorvel':>10}{'numpy)':>9}"
