@@ -20,6 +20,7 @@
 #include "converters.hpp"
 #include "interrupt.hpp"
 #include "invariant.hpp"
+#include "private.hpp"
 #include "process_values.hpp"
 #include "ref.hpp"
 #include "results.hpp"
@@ -397,7 +398,7 @@ int exec_module_impl(PyObject* module) {
   // attribute of its own, not one of the names the module exports.
   Ref version = Ref::steal(PyUnicode_FromString(QUORVEL_VERSION));
   if (!version || PyObject_SetAttrString(module, "__version__", version.get()) < 0) return -1;
-  return 0;
+  return add_private_members(module) ? 0 : -1;
 }
 
 int exec_module(PyObject* module) noexcept {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "kernels/kernels.hpp"
+
 namespace quorvel {
 
 Result<std::size_t> check_square_matrix(const MatrixView& matrix) noexcept {
@@ -31,28 +33,9 @@ Result<FloatVector> normalize_weights(FloatVector values, bool absolute) noexcep
 }
 
 void matrix_vector_product(const MatrixView& matrix, VectorView vector, double* out) noexcept {
-  const std::size_t cols = std::min(matrix.cols, vector.size());
-  const double* x = vector.data();
-  std::size_t i = 0;
-  if (matrix.col_stride == 1) {
-    // Four rows at a time. Each row's sum still adds its own terms one by
-    // one in index order from -0.0; running four such chains side by side
-    // only hides the latency of each addition behind the other three.
-    for (; i + 4 <= matrix.rows; i += 4) {
-      const double* r[4];
-      for (std::size_t k = 0; k < 4; ++k) r[k] = matrix.row(i + k);
-      double s[4] = {-0.0, -0.0, -0.0, -0.0};
-      for (std::size_t j = 0; j < cols; ++j) {
-        for (std::size_t k = 0; k < 4; ++k) s[k] += r[k][j] * x[j];
-      }
-      for (std::size_t k = 0; k < 4; ++k) out[i + k] = s[k];
-    }
-  }
-  for (; i < matrix.rows; ++i) {
-    double s = -0.0;
-    for (std::size_t j = 0; j < cols; ++j) s += matrix(i, j) * x[j];
-    out[i] = s;
-  }
+  // Rows side by side in vector lanes, each lane its own sum in index order.
+  kernels::matvec(matrix.data, matrix.row_stride, matrix.col_stride, matrix.rows,
+                  std::min(matrix.cols, vector.size()), vector.data(), out);
 }
 
 FloatVector matrix_vector_product(const MatrixView& matrix, VectorView vector) {

@@ -3,13 +3,12 @@
 
 #include <optional>
 
+#include "gauss_jordan.hpp"
 #include "interrupt.hpp"
 #include "types.hpp"
 
 namespace quorvel {
 
-/// Smallest pivot magnitude that Gauss-Jordan accepts (strictly below fails).
-inline constexpr double kPivotThreshold = 1e-14;
 /// Added to the diagonal of a copy for the single retry.
 inline constexpr double kDiagonalRidge = 1e-12;
 
