@@ -1,6 +1,9 @@
 // Conversion of core results into new Python objects.
 #pragma once
 
+#include <bit>
+#include <cstdint>
+
 #include "attribution.hpp"
 #include "ref.hpp"
 #include "risk.hpp"
@@ -12,14 +15,27 @@ namespace quorvel::py {
 /// A float.
 inline Ref to_python(double value) noexcept { return Ref::steal(PyFloat_FromDouble(value)); }
 
-/// A new list with one float per element, in index order.
+/// A new list with one float per element, in index order. Floats are
+/// immutable, so an element with the very bits of the one before it shares
+/// its object (equal weights make one float, not n).
 inline Ref to_python(const FloatVector& values) noexcept {
   Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
   if (!list) return list;
+  PyObject* previous = nullptr;
+  std::uint64_t previous_bits = 0;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    PyObject* item = PyFloat_FromDouble(values[i]);
-    if (item == nullptr) return {};
+    const auto bits = std::bit_cast<std::uint64_t>(values[i]);
+    PyObject* item = nullptr;
+    if (previous != nullptr && bits == previous_bits) {
+      Py_INCREF(previous);
+      item = previous;
+    } else {
+      item = PyFloat_FromDouble(values[i]);
+      if (item == nullptr) return {};
+    }
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+    previous = item;  // the list holds it
+    previous_bits = bits;
   }
   return list;
 }
