@@ -290,7 +290,17 @@ class RowBlock {
 
 template <bool IsList>
 bool read_rows(PyObject* outer, MatrixArg& out, Conversion& conversion) {
-  RowBlock rows(out.storage(), length_of<IsList>(outer));
+  const Py_ssize_t count = length_of<IsList>(outer);
+  RowBlock rows(out.storage(), count);
+  // Rows that are exact lists or tuples tell their length up front: room
+  // for the whole block at once, not first for one row and then for all.
+  if (count > 1) {
+    PyObject* first = item_of<IsList>(outer, 0);
+    if (PyList_CheckExact(first) || PyTuple_CheckExact(first)) {
+      out.storage().reserve(static_cast<std::size_t>(count) *
+                            static_cast<std::size_t>(PySequence_Size(first)));
+    }
+  }
   // The length is read afresh for every row: converting a row may run code
   // that changes the outer list.
   for (Py_ssize_t i = 0; i < length_of<IsList>(outer); ++i) {

@@ -23,8 +23,18 @@ double clamp_positive(double v) noexcept { return v > 0.0 ? v : 0.0; }
 Result<double> portfolio_variance(VectorView weights, const MatrixView& covariance) {
   const auto n = validate(weights, covariance);
   if (!n) return fail(n.error());
-  const FloatVector sw = matrix_vector_product(covariance, weights);
-  return dot_in_order(weights.data(), sw.data(), *n);
+  // Sw is needed only for the final dot product: small portfolios keep it
+  // on the stack.
+  constexpr std::size_t kOnStack = 64;
+  double local[kOnStack];
+  FloatVector heap;
+  double* sw = local;
+  if (*n > kOnStack) {
+    heap.resize(*n);
+    sw = heap.data();
+  }
+  matrix_vector_product(covariance, weights, sw);
+  return dot_in_order(weights.data(), sw, *n);
 }
 
 Result<double> portfolio_volatility(VectorView weights, const MatrixView& covariance) {
