@@ -75,10 +75,18 @@ inline Read read_plain(PyObject* item, double& out) noexcept {
   return Read::Other;
 }
 
+/// Whether converting `object` may run Python code: it may when its class
+/// was defined in Python (a heap type). The conversions of C-defined types,
+/// numpy's scalars among them, are C code that allocates nothing the cycle
+/// collector tracks.
+bool may_run_python(PyObject* object) noexcept {
+  return (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_HEAPTYPE) != 0;
+}
+
 /// float() of anything else, which may run Python code. A reference is held
 /// on the item meanwhile: the code may drop it from the list it came from.
 bool read_other(PyObject* item, double& out, Conversion& conversion) {
-  conversion.before_python_code();
+  if (may_run_python(item)) conversion.before_python_code();
   Ref hold = Ref::borrow(item);
   const double value = PyFloat_AsDouble(item);
   if (value == -1.0 && PyErr_Occurred()) return false;  // a genuine -1.0 is fine
@@ -423,7 +431,7 @@ bool extract_count(PyObject* object, std::uint64_t& out, Conversion& conversion)
   Ref index;
   PyObject* number = object;
   if (!PyLong_Check(object)) {
-    conversion.before_python_code();  // __index__
+    if (may_run_python(object)) conversion.before_python_code();  // __index__
     index = Ref::steal(PyNumber_Index(object));
     if (!index) return false;
     number = index.get();
@@ -504,7 +512,7 @@ bool extract_flag(PyObject* object, bool& out, Conversion& conversion) {
   }
   // numpy's scalar types are defined in C; a class defined in Python may run
   // code while its module or __bool__ is looked up.
-  if ((PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_HEAPTYPE) != 0) conversion.before_python_code();
+  if (may_run_python(object)) conversion.before_python_code();
   const InternedNames* names = interned_names();
   if (names == nullptr) return false;
   if (is_numpy_bool(object, *names)) return numpy_bool_value(object, *names, out);
