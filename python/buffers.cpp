@@ -64,13 +64,38 @@ double half_to_double(std::uint16_t h) noexcept {
                                (mantissa << 42));
 }
 
+/// The loops below are compiled for AVX-512, AVX2 and the baseline, and
+/// picked when first called; the wider build converts several elements at
+/// once (a conversion to double is exact or rounds the same either way).
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define QUORVEL_WIDEN_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
+#else
+#define QUORVEL_WIDEN_CLONES
+#endif
+
+template <class T, class Bits, bool Swap>
+QUORVEL_WIDEN_CLONES void widen_loop(const char* from, Py_ssize_t count, Py_ssize_t stride,
+                                     double* out) noexcept {
+  for (Py_ssize_t k = 0; k < count; ++k) {
+    Bits bits;
+    std::memcpy(&bits, from + k * stride, sizeof bits);
+    if constexpr (Swap) bits = std::byteswap(bits);
+    out[k] = static_cast<double>(std::bit_cast<T>(bits));
+  }
+}
+
 template <class T, class Bits = T>
 void widen_as(const char* from, Py_ssize_t count, Py_ssize_t stride, bool swap,
               double* out) noexcept {
-  for (Py_ssize_t k = 0; k < count; ++k) {
-    const Bits bits = load<Bits>(from + k * stride, swap);
-    out[k] = static_cast<double>(std::bit_cast<T>(bits));
+  // Contiguous elements get loops of their own, with a constant stride the
+  // compiler can turn into vector loads.
+  constexpr auto kSize = static_cast<Py_ssize_t>(sizeof(Bits));
+  if (stride == kSize) {
+    if (swap) return widen_loop<T, Bits, true>(from, count, kSize, out);
+    return widen_loop<T, Bits, false>(from, count, kSize, out);
   }
+  if (swap) return widen_loop<T, Bits, true>(from, count, stride, out);
+  widen_loop<T, Bits, false>(from, count, stride, out);
 }
 
 }  // namespace
