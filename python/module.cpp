@@ -272,8 +272,12 @@ PyObject* call(const Function<Routine, C, Converters...>& row, PyObject* const* 
   SignalWatch watch;
   const bool heavy = work<C>(values) >= kReleaseWork;
   if (heavy) {
-    const unsigned long* main_thread = main_thread_ident();
-    if (main_thread == nullptr) return nullptr;
+    const unsigned long* main_thread = main_thread_ident_if_known();
+    if (main_thread == nullptr) {
+      conversion.before_python_code();  // the first time, threading is imported
+      main_thread = main_thread_ident();
+      if (main_thread == nullptr) return nullptr;
+    }
     watch.main_thread = PyThread_get_thread_ident() == *main_thread;
   }
   Interrupt interrupt(&poll_signals, &watch, kPollBudget);

@@ -84,6 +84,10 @@ const unsigned long* main_thread_ident() noexcept {
   return initialise_once(g_main_thread, g_main_thread_mutex, find_main_thread);
 }
 
+const unsigned long* main_thread_ident_if_known() noexcept {
+  return g_main_thread.load(std::memory_order_acquire);
+}
+
 const InternedNames* interned_names() noexcept {
   return initialise_once(g_names, g_names_mutex, make_names);
 }

@@ -26,6 +26,9 @@ struct InternedNames {
 /// The identifier of the thread that runs signal handlers (the main thread),
 /// or null with an exception.
 [[nodiscard]] const unsigned long* main_thread_ident() noexcept;
+/// The same once it is known, else null (finding it imports threading, which
+/// runs Python code).
+[[nodiscard]] const unsigned long* main_thread_ident_if_known() noexcept;
 
 /// The Example type shared by every module object, or null with an exception.
 [[nodiscard]] PyTypeObject* example_type() noexcept;
