@@ -1,9 +1,7 @@
 #include "buffers.hpp"
 
 #include <bit>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 namespace quorvel::py {
 namespace {
@@ -41,61 +39,6 @@ bool element_of(char code, Py_ssize_t itemsize, Element& out) noexcept {
     default:
       return false;
   }
-}
-
-template <class Bits>
-Bits load(const char* p, bool swap) noexcept {
-  Bits bits;
-  std::memcpy(&bits, p, sizeof bits);
-  return swap ? std::byteswap(bits) : bits;
-}
-
-/// binary16 to binary64, exactly; NaN payloads move along with the bits.
-double half_to_double(std::uint16_t h) noexcept {
-  const std::uint64_t sign = static_cast<std::uint64_t>(h & 0x8000u) << 48;
-  const unsigned exponent = (h >> 10) & 0x1fu;
-  const std::uint64_t mantissa = h & 0x3ffu;
-  if (exponent == 0x1f) return std::bit_cast<double>(sign | 0x7ff0000000000000ull | (mantissa << 42));
-  if (exponent == 0) {
-    const double magnitude = std::ldexp(static_cast<double>(mantissa), -24);  // exact
-    return sign != 0 ? -magnitude : magnitude;
-  }
-  return std::bit_cast<double>(sign | (static_cast<std::uint64_t>(exponent + 1008) << 52) |
-                               (mantissa << 42));
-}
-
-/// The loops below are compiled for AVX-512, AVX2 and the baseline, and
-/// picked when first called; the wider build converts several elements at
-/// once (a conversion to double is exact or rounds the same either way).
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QUORVEL_WIDEN_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
-#else
-#define QUORVEL_WIDEN_CLONES
-#endif
-
-template <class T, class Bits, bool Swap>
-QUORVEL_WIDEN_CLONES void widen_loop(const char* from, Py_ssize_t count, Py_ssize_t stride,
-                                     double* out) noexcept {
-  for (Py_ssize_t k = 0; k < count; ++k) {
-    Bits bits;
-    std::memcpy(&bits, from + k * stride, sizeof bits);
-    if constexpr (Swap) bits = std::byteswap(bits);
-    out[k] = static_cast<double>(std::bit_cast<T>(bits));
-  }
-}
-
-template <class T, class Bits = T>
-void widen_as(const char* from, Py_ssize_t count, Py_ssize_t stride, bool swap,
-              double* out) noexcept {
-  // Contiguous elements get loops of their own, with a constant stride the
-  // compiler can turn into vector loads.
-  constexpr auto kSize = static_cast<Py_ssize_t>(sizeof(Bits));
-  if (stride == kSize) {
-    if (swap) return widen_loop<T, Bits, true>(from, count, kSize, out);
-    return widen_loop<T, Bits, false>(from, count, kSize, out);
-  }
-  if (swap) return widen_loop<T, Bits, true>(from, count, stride, out);
-  widen_loop<T, Bits, false>(from, count, stride, out);
 }
 
 }  // namespace
@@ -147,27 +90,7 @@ bool describe(const Py_buffer& view, NumericBuffer& out) noexcept {
 
 void widen(const NumericBuffer& layout, const char* from, Py_ssize_t count, Py_ssize_t stride,
            double* out) noexcept {
-  const bool swap = layout.swap;
-  switch (layout.element) {
-    case Element::Bool:
-      for (Py_ssize_t k = 0; k < count; ++k) out[k] = from[k * stride] != 0 ? 1.0 : 0.0;
-      return;
-    case Element::Int8: return widen_as<std::int8_t>(from, count, stride, swap, out);
-    case Element::Int16: return widen_as<std::int16_t>(from, count, stride, swap, out);
-    case Element::Int32: return widen_as<std::int32_t>(from, count, stride, swap, out);
-    case Element::Int64: return widen_as<std::int64_t>(from, count, stride, swap, out);
-    case Element::UInt8: return widen_as<std::uint8_t>(from, count, stride, swap, out);
-    case Element::UInt16: return widen_as<std::uint16_t>(from, count, stride, swap, out);
-    case Element::UInt32: return widen_as<std::uint32_t>(from, count, stride, swap, out);
-    case Element::UInt64: return widen_as<std::uint64_t>(from, count, stride, swap, out);
-    case Element::Float16:
-      for (Py_ssize_t k = 0; k < count; ++k) {
-        out[k] = half_to_double(load<std::uint16_t>(from + k * stride, swap));
-      }
-      return;
-    case Element::Float32: return widen_as<float, std::uint32_t>(from, count, stride, swap, out);
-    case Element::Float64: return widen_as<double, std::uint64_t>(from, count, stride, swap, out);
-  }
+  kernels::widen(layout.element, layout.swap, from, count, stride, out);
 }
 
 }  // namespace quorvel::py

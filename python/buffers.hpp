@@ -4,14 +4,12 @@
 
 #include <cstddef>
 
+#include "kernels/kernels.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
 
-/// How one element of a buffer is stored.
-enum class Element : unsigned char {
-  Bool, Int8, Int16, Int32, Int64, UInt8, UInt16, UInt32, UInt64, Float16, Float32, Float64,
-};
+using kernels::Element;
 
 /// The layout of a 1-D or 2-D buffer of real numbers.
 struct NumericBuffer {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "ieee.hpp"
 #include "types.hpp"
 
 namespace quorvel {
@@ -40,11 +41,6 @@ void matrix_vector_product(const MatrixView& matrix, VectorView vector, double* 
   double s = -0.0;
   for (std::size_t j = 0; j < n; ++j) s += a[j] * b[j];
   return s;
-}
-
-/// The larger of `value` and `floor`; a NaN value gives the floor.
-[[nodiscard]] inline double floor_at(double value, double floor) noexcept {
-  return value > floor ? value : floor;
 }
 
 }  // namespace quorvel

@@ -20,18 +20,6 @@ constexpr std::size_t kPanelThreshold = 24;
 /// few enough that the panel's own columns stay cheap to eliminate.
 std::size_t panel_steps(std::size_t n) noexcept { return n < 64 ? 8 : n <= 500 ? 16 : 32; }
 
-// One elimination update over a row. Each element is one rounded product
-// and one rounded subtraction whatever the vector width, so the wider clone
-// gives the same bits; contraction into fused multiply-adds is off for the
-// build. A build of portable kernels only has no clone either.
-#if QUORVEL_X86_KERNELS && defined(__GNUC__) && !defined(__clang__)
-__attribute__((target_clones("avx2", "default")))
-#endif
-void subtract_scaled(double* __restrict target, const double* __restrict pivot_row, double f,
-                     std::size_t width) noexcept {
-  for (std::size_t j = 0; j < width; ++j) target[j] = target[j] - (pivot_row[j] * f);
-}
-
 /// Index of the pivot for column `c`: the first row at or below c whose
 /// magnitude no later row strictly exceeds. A NaN never wins, and once
 /// chosen (as the first candidate) is never displaced.
@@ -64,7 +52,7 @@ Elimination column_by_column(double* a, std::size_t n, Interrupt& interrupt) noe
     for (std::size_t r = 0; r < n; ++r) {
       if (r == c) continue;
       double* const target = row(r);
-      subtract_scaled(target, pivot, target[c], width);
+      kernels::subtract_scaled(target, pivot, target[c], width);
     }
     if (!interrupt.proceed(std::uint64_t{n} * width)) return Elimination::Interrupted;
   }

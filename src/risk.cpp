@@ -15,9 +15,6 @@ Result<std::size_t> validate(VectorView weights, const MatrixView& covariance) n
   return n;
 }
 
-/// Keeps only values above 0.0: negatives, -0.0 and NaN all become +0.0.
-double clamp_positive(double v) noexcept { return v > 0.0 ? v : 0.0; }
-
 }  // namespace
 
 Result<double> portfolio_variance(VectorView weights, const MatrixView& covariance) {
@@ -40,7 +37,7 @@ Result<double> portfolio_variance(VectorView weights, const MatrixView& covarian
 Result<double> portfolio_volatility(VectorView weights, const MatrixView& covariance) {
   const auto variance = portfolio_variance(weights, covariance);
   if (!variance) return variance;
-  return std::sqrt(clamp_positive(*variance));
+  return std::sqrt(keep_positive(*variance));
 }
 
 Result<double> tracking_error(VectorView active_weights, const MatrixView& covariance) {
@@ -54,7 +51,7 @@ Result<RiskContribution> risk_contribution(VectorView weights, const MatrixView&
 
   RiskContribution out;
   out.marginal = matrix_vector_product(covariance, weights);
-  const double variance = clamp_positive(dot_in_order(weights.data(), out.marginal.data(), n));
+  const double variance = keep_positive(dot_in_order(weights.data(), out.marginal.data(), n));
   const double sigma = std::sqrt(variance);
   const bool degenerate = variance == 0.0;
 

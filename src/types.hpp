@@ -3,11 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <expected>
 #include <span>
 #include <vector>
 
+#include "arithmetic.hpp"
 #include "core_error.hpp"
+#include "result.hpp"
 
 namespace quorvel {
 
@@ -48,14 +49,5 @@ struct MatrixView {
     return {data, rows, cols, static_cast<std::ptrdiff_t>(cols), 1, false};
   }
 };
-
-/// What every fallible core routine returns: a value or one CoreError.
-template <class T>
-using Result = std::expected<T, CoreError>;
-
-/// Shorthand for the failing side of a Result.
-[[nodiscard]] inline std::unexpected<CoreError> fail(CoreError e) noexcept {
-  return std::unexpected<CoreError>(e);
-}
 
 }  // namespace quorvel

@@ -1,11 +1,13 @@
 // Kernels for processors with AVX2: four doubles per register. This file
 // alone is compiled with -mavx2 (and without fused multiply-add).
+#define QUORVEL_KERNEL_TARGET avx2
 #include <immintrin.h>
 
+#include "element_loops.hpp"
 #include "panel_tiles.hpp"
 #include "table.hpp"
 
-namespace quorvel::kernels {
+namespace quorvel::kernels::avx2 {
 namespace {
 
 struct Avx2Ops {
@@ -39,7 +41,7 @@ void rows_across(RowAt row_at, std::size_t count, std::size_t cols, const double
     for (; j + 4 <= cols; j += 4) {
       const __m256d xb[4] = {_mm256_set1_pd(x[j]), _mm256_set1_pd(x[j + 1]),
                              _mm256_set1_pd(x[j + 2]), _mm256_set1_pd(x[j + 3])};
-#pragma GCC unroll 4
+      QUORVEL_UNROLL(4)
       for (std::size_t b = 0; b < B; ++b) {
         const double* const* q = p + 4 * b;
         const __m256d even0 = pair(q[0] + j, q[2] + j), odd0 = pair(q[1] + j, q[3] + j);
@@ -84,7 +86,7 @@ void rows_adjacent(const double* a, std::ptrdiff_t col_stride, std::size_t rows,
       for (std::size_t j = j0; j < j1; ++j) {
         const double* column = a + i + static_cast<std::ptrdiff_t>(j) * col_stride;
         const __m256d xj = _mm256_set1_pd(x[j]);
-#pragma GCC unroll 4
+        QUORVEL_UNROLL(4)
         for (std::size_t b = 0; b < B; ++b) {
           acc[b] = _mm256_add_pd(acc[b], _mm256_mul_pd(_mm256_loadu_pd(column + 4 * b), xj));
         }
@@ -107,8 +109,8 @@ void rows_adjacent(const double* a, std::ptrdiff_t col_stride, std::size_t rows,
 
 }  // namespace
 
-void avx2_matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
-                 std::size_t rows, std::size_t cols, const double* x, double* y) noexcept {
+void matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
+            std::size_t rows, std::size_t cols, const double* x, double* y) noexcept {
   if (rows == 0) return;
   if (col_stride == 1) {
     const auto row_at = [=](std::size_t i) {
@@ -118,24 +120,20 @@ void avx2_matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_
   } else if (row_stride == 1) {
     rows_adjacent(a, col_stride, rows, cols, x, y);
   } else {
-    tiles::matvec_general(a, row_stride, col_stride, rows, cols, x, y);
+    matvec_general(a, row_stride, col_stride, rows, cols, x, y);
   }
-}
-
-void avx2_matvec_rows(const double* const* rows, std::size_t count, std::size_t cols,
-                      const double* x, double* y) noexcept {
-  if (count == 0) return;
-  rows_across<2>([=](std::size_t i) { return rows[i]; }, count, cols, x, y);
 }
 
 namespace {
 
-void avx2_apply_panel(const PanelUpdate& update) noexcept {
-  tiles::apply_panel<Avx2Ops, 4, 3>(update);
-}
+void apply_panel_avx2(const PanelUpdate& update) noexcept { apply_panel<Avx2Ops, 4, 3>(update); }
 
 }  // namespace
+}  // namespace quorvel::kernels::avx2
 
-const KernelTable kAvx2Kernels = {"avx2", avx2_matvec, avx2_matvec_rows, avx2_apply_panel};
+namespace quorvel::kernels {
+
+const KernelTable kAvx2Kernels = {"avx2", avx2::matvec, avx2::subtract_scaled,
+                                  avx2::apply_panel_avx2, avx2::widen};
 
 }  // namespace quorvel::kernels

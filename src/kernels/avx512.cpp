@@ -1,12 +1,14 @@
 // Kernels for processors with AVX-512 (F, DQ, BW, VL): eight doubles per
 // register. This file alone is compiled with those instruction sets (and
 // without fused multiply-add).
+#define QUORVEL_KERNEL_TARGET avx512
 #include <immintrin.h>
 
+#include "element_loops.hpp"
 #include "panel_tiles.hpp"
 #include "table.hpp"
 
-namespace quorvel::kernels {
+namespace quorvel::kernels::avx512 {
 namespace {
 
 struct Avx512Ops {
@@ -39,7 +41,7 @@ void rows_adjacent(const double* a, std::ptrdiff_t col_stride, std::size_t rows,
       for (std::size_t j = j0; j < j1; ++j) {
         const double* column = a + i + static_cast<std::ptrdiff_t>(j) * col_stride;
         const __m512d xj = _mm512_set1_pd(x[j]);
-#pragma GCC unroll 4
+        QUORVEL_UNROLL(4)
         for (std::size_t b = 0; b < B; ++b) {
           acc[b] = _mm512_add_pd(acc[b], _mm512_mul_pd(_mm512_loadu_pd(column + 8 * b), xj));
         }
@@ -63,22 +65,25 @@ void rows_adjacent(const double* a, std::ptrdiff_t col_stride, std::size_t rows,
   }
 }
 
-void avx512_matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
+void matvec_avx512(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
                    std::size_t rows, std::size_t cols, const double* x, double* y) noexcept {
   if (row_stride == 1 && col_stride != 1) {
     rows_adjacent(a, col_stride, rows, cols, x, y);
   } else {
-    avx2_matvec(a, row_stride, col_stride, rows, cols, x, y);
+    avx2::matvec(a, row_stride, col_stride, rows, cols, x, y);
   }
 }
 
-void avx512_apply_panel(const PanelUpdate& update) noexcept {
-  tiles::apply_panel<Avx512Ops, 4, 4>(update);
+void apply_panel_avx512(const PanelUpdate& update) noexcept {
+  apply_panel<Avx512Ops, 4, 4>(update);
 }
 
 }  // namespace
+}  // namespace quorvel::kernels::avx512
 
-const KernelTable kAvx512Kernels = {"avx512", avx512_matvec, avx2_matvec_rows,
-                                    avx512_apply_panel};
+namespace quorvel::kernels {
+
+const KernelTable kAvx512Kernels = {"avx512", avx512::matvec_avx512, avx512::subtract_scaled,
+                                    avx512::apply_panel_avx512, avx512::widen};
 
 }  // namespace quorvel::kernels

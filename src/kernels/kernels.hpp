@@ -3,7 +3,9 @@
 // bits: a kernel may change the order in which independent elements are
 // visited, never the operations an element receives or their order.
 //
-// Only plain pointers, counts and small structs cross this seam.
+// This is the one way into code built for a wider instruction set: only
+// plain pointers, counts and small structs cross it, and nothing built
+// with such flags is reachable otherwise.
 #pragma once
 
 #include <cstddef>
@@ -17,10 +19,10 @@ namespace quorvel::kernels {
 void matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
             std::size_t rows, std::size_t cols, const double* x, double* y) noexcept;
 
-/// As matvec, for rows that each start at their own address: row i is
-/// rows[i][0 .. cols-1].
-void matvec_rows(const double* const* rows, std::size_t count, std::size_t cols, const double* x,
-                 double* y) noexcept;
+/// target[j] = target[j] - (pivot_row[j] * f) for j = 0 .. width-1: the
+/// product rounded, then the difference. The two rows must not overlap.
+void subtract_scaled(double* target, const double* pivot_row, double f,
+                     std::size_t width) noexcept;
 
 /// Largest number of pivot steps one PanelUpdate may carry.
 inline constexpr std::size_t kMaxPanelSteps = 64;
@@ -46,6 +48,18 @@ struct PanelUpdate {
 /// column range: each element receives exactly the operations of running
 /// the steps one after another over the whole range.
 void apply_panel(const PanelUpdate& update) noexcept;
+
+/// How one element of a block of memory is stored.
+enum class Element : unsigned char {
+  Bool, Int8, Int16, Int32, Int64, UInt8, UInt16, UInt32, UInt64, Float16, Float32, Float64,
+};
+
+/// Converts `count` elements of type `element`, `stride` bytes apart from
+/// `from` (stored in the other byte order when `swap`), into doubles: each
+/// the value float() of the element gives (exact widening; 64-bit integers
+/// rounded to nearest; bools as 0.0 or 1.0; NaN payloads kept).
+void widen(Element element, bool swap, const char* from, std::ptrdiff_t count,
+           std::ptrdiff_t stride, double* out) noexcept;
 
 /// "portable", "avx2" or "avx512": the kernels in use. The first call (or
 /// the first use of any kernel) decides, from the processor and the

@@ -1,7 +1,7 @@
-// Applying a factored panel of pivot steps to a range of columns, written
-// once against a small policy of vector operations that each kernel file
-// supplies. Included only by the kernel files, each compiled for its own
-// instruction set.
+// Applying a factored panel of pivot steps to a range of columns, and the
+// general matrix-vector product, written once against a small policy of
+// vector operations that each kernel file supplies. Included only by the
+// kernel files, each compiled for its own instruction set, after target.hpp.
 //
 // A policy provides: a type Vec holding kLanes doubles; load and store
 // (unaligned); broadcast; and mul, sub and div, each one rounded operation
@@ -11,8 +11,9 @@
 #include <cstddef>
 
 #include "kernels.hpp"
+#include "target.hpp"
 
-namespace quorvel::kernels::tiles {
+namespace quorvel::kernels::QUORVEL_KERNEL_TARGET {
 
 /// One double per "vector": the tail columns and the portable kernel.
 struct ScalarOps {
@@ -48,37 +49,37 @@ struct Tile {
     for (; r + R <= end; r += R) {
       Vec x[R][V];
       double* row[R];
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t i = 0; i < R; ++i) {
         row[i] = u.a + (r + i) * u.stride + col;
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t v = 0; v < V; ++v) x[i][v] = Ops::load(row[i] + v * Ops::kLanes);
       }
       // Successive tile rows are a whole block row apart, too far for the
       // hardware prefetcher to follow: ask for the rows a few groups down
       // while this group computes (measured: a third off at n = 1000).
       if (r + (kAhead + 1) * R <= end) {
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t i = 0; i < R; ++i) {
           const double* ahead = u.a + (r + kAhead * R + i) * u.stride + col;
-          for (std::size_t line = 0; line < kWidth; line += 8) __builtin_prefetch(ahead + line, 1);
+          for (std::size_t line = 0; line < kWidth; line += 8) QUORVEL_PREFETCH_FOR_WRITE(ahead + line);
         }
       }
       const double* f = u.multipliers + r * steps;
       for (std::size_t k = 0; k < steps; ++k) {
         Vec p[V];
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t v = 0; v < V; ++v) p[v] = Ops::load(snap + k * kWidth + v * Ops::kLanes);
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t i = 0; i < R; ++i) {
           const Vec m = Ops::broadcast(f[i * steps + k]);
-#pragma GCC unroll 8
+          QUORVEL_UNROLL(8)
           for (std::size_t v = 0; v < V; ++v) x[i][v] = Ops::sub(x[i][v], Ops::mul(p[v], m));
         }
       }
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t i = 0; i < R; ++i) {
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t v = 0; v < V; ++v) Ops::store(row[i] + v * Ops::kLanes, x[i][v]);
       }
     }
@@ -95,17 +96,17 @@ struct Tile {
       const double* src = u.a + (first + k) * u.stride + col;
       const double* f = u.multipliers + (first + k) * steps;
       Vec x[V];
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t v = 0; v < V; ++v) x[v] = Ops::load(src + v * Ops::kLanes);
       for (std::size_t j = 0; j < k; ++j) {
         const Vec m = Ops::broadcast(f[j]);
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t v = 0; v < V; ++v) {
           x[v] = Ops::sub(x[v], Ops::mul(Ops::load(snap + j * kWidth + v * Ops::kLanes), m));
         }
       }
       const Vec d = Ops::broadcast(u.pivots[k]);
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t v = 0; v < V; ++v) {
         Ops::store(snap + k * kWidth + v * Ops::kLanes, Ops::div(x[v], d));
       }
@@ -117,16 +118,16 @@ struct Tile {
       double* dst = u.a + (first + k) * u.stride + col;
       const double* f = u.multipliers + (first + k) * steps;
       Vec x[V];
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t v = 0; v < V; ++v) x[v] = Ops::load(snap + k * kWidth + v * Ops::kLanes);
       for (std::size_t j = k + 1; j < steps; ++j) {
         const Vec m = Ops::broadcast(f[j]);
-#pragma GCC unroll 8
+        QUORVEL_UNROLL(8)
         for (std::size_t v = 0; v < V; ++v) {
           x[v] = Ops::sub(x[v], Ops::mul(Ops::load(snap + j * kWidth + v * Ops::kLanes), m));
         }
       }
-#pragma GCC unroll 8
+      QUORVEL_UNROLL(8)
       for (std::size_t v = 0; v < V; ++v) Ops::store(dst + v * Ops::kLanes, x[v]);
     }
   }
@@ -181,30 +182,4 @@ inline void matvec_general(const double* a, std::ptrdiff_t rs, std::ptrdiff_t cs
   }
 }
 
-/// As matvec_general for rows given by their addresses.
-inline void matvec_rows_general(const double* const* rows, std::size_t count, std::size_t cols,
-                                const double* x, double* y) noexcept {
-  std::size_t i = 0;
-  for (; i + 4 <= count; i += 4) {
-    const double *r0 = rows[i], *r1 = rows[i + 1], *r2 = rows[i + 2], *r3 = rows[i + 3];
-    double s0 = -0.0, s1 = -0.0, s2 = -0.0, s3 = -0.0;
-    for (std::size_t j = 0; j < cols; ++j) {
-      const double xj = x[j];
-      s0 = s0 + r0[j] * xj;
-      s1 = s1 + r1[j] * xj;
-      s2 = s2 + r2[j] * xj;
-      s3 = s3 + r3[j] * xj;
-    }
-    y[i] = s0;
-    y[i + 1] = s1;
-    y[i + 2] = s2;
-    y[i + 3] = s3;
-  }
-  for (; i < count; ++i) {
-    double s = -0.0;
-    for (std::size_t j = 0; j < cols; ++j) s = s + rows[i][j] * x[j];
-    y[i] = s;
-  }
-}
-
-}  // namespace quorvel::kernels::tiles
+}  // namespace quorvel::kernels::QUORVEL_KERNEL_TARGET

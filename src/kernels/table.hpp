@@ -12,9 +12,11 @@ struct KernelTable {
   const char* name;
   void (*matvec)(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
                  std::size_t rows, std::size_t cols, const double* x, double* y) noexcept;
-  void (*matvec_rows)(const double* const* rows, std::size_t count, std::size_t cols,
-                      const double* x, double* y) noexcept;
+  void (*subtract_scaled)(double* target, const double* pivot_row, double f,
+                          std::size_t width) noexcept;
   void (*apply_panel)(const PanelUpdate& update) noexcept;
+  void (*widen)(Element element, bool swap, const char* from, std::ptrdiff_t count,
+                std::ptrdiff_t stride, double* out) noexcept;
 };
 
 extern const KernelTable kPortableKernels;
@@ -22,13 +24,13 @@ extern const KernelTable kPortableKernels;
 extern const KernelTable kAvx2Kernels;
 extern const KernelTable kAvx512Kernels;
 
-// The AVX2 build's matrix-vector kernels. Over rows of contiguous elements
-// they beat eight-lane transposes on the processors measured, so the
-// AVX-512 build uses them there too.
-void avx2_matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
-                 std::size_t rows, std::size_t cols, const double* x, double* y) noexcept;
-void avx2_matvec_rows(const double* const* rows, std::size_t count, std::size_t cols,
-                      const double* x, double* y) noexcept;
+namespace avx2 {
+// Over rows of contiguous elements the AVX2 matrix-vector kernel beats
+// eight-lane transposes on the processors measured, so the AVX-512 build
+// uses it there too.
+void matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_stride,
+            std::size_t rows, std::size_t cols, const double* x, double* y) noexcept;
+}  // namespace avx2
 #endif
 
 }  // namespace quorvel::kernels
