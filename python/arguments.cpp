@@ -4,24 +4,13 @@
 
 namespace quorvel::py {
 
-bool HeldBuffer::acquire(PyObject* exporter, int flags) noexcept {
-  release();
-  held_ = PyObject_GetBuffer(exporter, &view_, flags) == 0;
-  return held_;
-}
-
-void HeldBuffer::release() noexcept {
-  if (held_) PyBuffer_Release(&view_);
-  held_ = false;
-}
-
 void Conversion::reading_in_place(InPlace& argument) noexcept {
-  QUORVEL_INVARIANT(count_ < in_place_.size(), "more in-place arguments than any signature has");
-  in_place_[count_++] = &argument;
+  QUORVEL_INVARIANT(count_ < capacity_, "more in-place arguments than the signature has");
+  slots_[count_++] = &argument;
 }
 
-void Conversion::before_python_code() {
-  for (std::size_t i = 0; i < count_; ++i) in_place_[i]->detach();
+void Conversion::detach_all() {
+  for (std::size_t i = 0; i < count_; ++i) slots_[i]->detach();
   count_ = 0;
 }
 

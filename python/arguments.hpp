@@ -1,62 +1,16 @@
 // Where the numbers of one argument live while a call runs: in storage the
-// call owns, or in place in a buffer that a Python object exports to it.
+// call owns, or in place in a buffer that a Python object exports to it;
+// and the per-call list of arguments read in place.
 #pragma once
 
-#include <array>
 #include <cstddef>
-#include <memory>
-#include <new>
-#include <utility>
-#include <vector>
 
+#include "buffers.hpp"
+#include "doubles.hpp"
 #include "ref.hpp"
 #include "types.hpp"
 
 namespace quorvel::py {
-
-/// Allocates like std::allocator but leaves new elements uninitialised, so
-/// that growing a buffer that is about to be filled does not zero it first.
-template <class T>
-struct UninitialisedAllocator : std::allocator<T> {
-  template <class U>
-  struct rebind {
-    using other = UninitialisedAllocator<U>;
-  };
-  template <class U>
-  void construct(U* p) noexcept {
-    ::new (static_cast<void*>(p)) U;
-  }
-  template <class U, class... Args>
-  void construct(U* p, Args&&... args) {
-    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
-  }
-};
-
-/// Where converted numbers are kept.
-using Doubles = std::vector<double, UninitialisedAllocator<double>>;
-
-/// A buffer exported by a Python object for as long as this lives. The
-/// exporter keeps the memory where it is (numpy refuses to resize an array
-/// with exports), so it may be read with the interpreter lock released.
-/// Released with the lock held, like every Python object. Not movable: some
-/// exporters point into the view itself.
-class HeldBuffer {
- public:
-  HeldBuffer() noexcept = default;
-  HeldBuffer(const HeldBuffer&) = delete;
-  HeldBuffer& operator=(const HeldBuffer&) = delete;
-  ~HeldBuffer() { release(); }
-
-  /// PyObject_GetBuffer with `flags`; false with the exporter's exception set.
-  [[nodiscard]] bool acquire(PyObject* exporter, int flags) noexcept;
-  void release() noexcept;
-  [[nodiscard]] bool held() const noexcept { return held_; }
-  [[nodiscard]] const Py_buffer& get() const noexcept { return view_; }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
-};
 
 /// An argument that may be reading a buffer in place. detach() copies what
 /// it reads into storage of its own and lets the buffer go.
@@ -68,25 +22,39 @@ class InPlace {
   ~InPlace() = default;
 };
 
-/// One call's conversions. Arguments read in place register here; before
-/// the conversion of a later argument runs Python code (a __float__, a
-/// __len__, an iterator), they are detached, so that code writing into an
-/// earlier argument's array cannot change the values the call has already
-/// taken from it: every argument keeps the values it had when it was read.
+/// One call's cleanup list: the arguments read in place so far. Before any
+/// Python code runs during the call (a later argument's __float__, a
+/// __len__, an iterator, a pandas method), they are detached, so that such
+/// code cannot change the values the call has already taken from an earlier
+/// argument's array: every argument keeps the values it had when it was
+/// read. Only PythonCode, the one way to run Python code from a converter,
+/// can detach them.
 class Conversion {
  public:
+  /// `slots` has room for every argument of the call that can be read in
+  /// place (the function table sizes it at compile time).
+  Conversion(InPlace** slots, std::size_t capacity) noexcept : slots_(slots), capacity_(capacity) {}
+  Conversion(const Conversion&) = delete;
+  Conversion& operator=(const Conversion&) = delete;
+
   void reading_in_place(InPlace& argument) noexcept;
-  /// Call before anything that may run Python code. May throw bad_alloc.
-  void before_python_code();
 
  private:
-  std::array<InPlace*, 4> in_place_{};
+  friend class PythonCode;
+  /// May throw bad_alloc.
+  void detach_all();
+
+  InPlace** slots_;
+  std::size_t capacity_;
   std::size_t count_ = 0;
 };
 
 /// A converted vector argument.
 class VectorArg final : public InPlace {
  public:
+  /// Arguments of this kind that a call may read in place.
+  static constexpr std::size_t kInPlace = 1;
+
   VectorArg() = default;
   VectorArg(const VectorArg&) = delete;
   VectorArg& operator=(const VectorArg&) = delete;
@@ -110,6 +78,8 @@ class VectorArg final : public InPlace {
 /// strided view into a held buffer.
 class MatrixArg final : public InPlace {
  public:
+  static constexpr std::size_t kInPlace = 1;
+
   MatrixArg() = default;
   MatrixArg(const MatrixArg&) = delete;
   MatrixArg& operator=(const MatrixArg&) = delete;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "process_values.hpp"
+#include "errors.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -19,11 +19,7 @@ std::string display_name(const SignatureDescriptor& d) {
   return out;
 }
 
-bool raise_type_error(const std::string& text) noexcept {
-  Ref message = Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
-  if (message) PyErr_SetObject(PyExc_TypeError, message.get());
-  return false;
-}
+bool raise_type_error(const std::string& text) noexcept { return raise(PyExc_TypeError, text); }
 
 bool too_many_positional(const SignatureDescriptor& d, Py_ssize_t given) {
   // "arguments" stays plural whatever the count, as in the interpreter's
@@ -98,30 +94,6 @@ bool check_missing(const SignatureDescriptor& d, Py_ssize_t given, PyObject* con
                           ": " + name_list(d, slots));
 }
 
-/// The name of a cast target: a class's qualified name ("None" for the type
-/// of None), names of a tuple's classes joined by " | ", else str().
-Ref target_name(PyObject* target) {
-  if (PyTuple_Check(target)) {
-    const Py_ssize_t n = PyTuple_Size(target);
-    Ref parts = Ref::steal(PyList_New(0));
-    if (!parts) return {};
-    for (Py_ssize_t i = 0; i < n; ++i) {
-      Ref part = target_name(PyTuple_GetItem(target, i));
-      if (!part || PyList_Append(parts.get(), part.get()) < 0) return {};
-    }
-    Ref separator = Ref::steal(PyUnicode_FromString(" | "));
-    if (!separator) return {};
-    return Ref::steal(PyUnicode_Join(separator.get(), parts.get()));
-  }
-  if (PyType_Check(target)) {
-    if (target == reinterpret_cast<PyObject*>(Py_TYPE(Py_None))) {
-      return Ref::steal(PyUnicode_FromString("None"));
-    }
-    return Ref::steal(PyType_GetQualName(reinterpret_cast<PyTypeObject*>(target)));
-  }
-  return Ref::steal(PyObject_Str(target));
-}
-
 }  // namespace
 
 bool bind_arguments(const SignatureDescriptor& d, PyObject* const* args, Py_ssize_t nargs,
@@ -154,51 +126,6 @@ bool bind_arguments(const SignatureDescriptor& d, PyObject* args, PyObject* kwar
     }
   }
   return check_missing(d, nargs, slots);
-}
-
-bool cast_error(PyObject* object, PyObject* target) noexcept {
-  try {
-    Ref target_text = target_name(target);
-    if (!target_text) return false;
-    Ref message;
-    if (object == Py_None) {
-      message = Ref::steal(PyUnicode_FromFormat("'None' is not an instance of '%U'", target_text.get()));
-    } else {
-      Ref type_text = Ref::steal(PyType_GetQualName(Py_TYPE(object)));
-      if (!type_text) {
-        PyErr_Clear();
-        type_text = Ref::steal(PyUnicode_FromString("<failed to extract type name>"));
-        if (!type_text) return false;
-      }
-      message = Ref::steal(PyUnicode_FromFormat("'%U' object is not an instance of '%U'",
-                                                type_text.get(), target_text.get()));
-    }
-    if (message) PyErr_SetObject(PyExc_TypeError, message.get());
-  } catch (const std::bad_alloc&) {
-    PyErr_NoMemory();
-  }
-  return false;
-}
-
-void add_argument_note(std::string_view parameter) noexcept {
-  PyObject* type = nullptr;
-  PyObject* value = nullptr;
-  PyObject* traceback = nullptr;
-  PyErr_Fetch(&type, &value, &traceback);
-  if (type == nullptr) return;
-  PyErr_NormalizeException(&type, &value, &traceback);
-  if (value != nullptr) {
-    if (traceback != nullptr) PyException_SetTraceback(value, traceback);
-    const InternedNames* names = interned_names();
-    Ref name = Ref::steal(PyUnicode_FromStringAndSize(parameter.data(),
-                                                      static_cast<Py_ssize_t>(parameter.size())));
-    Ref note = name ? Ref::steal(PyUnicode_FromFormat("while processing '%U'", name.get())) : Ref();
-    Ref add_note = (names && note) ? Ref::steal(PyObject_GetAttr(value, names->add_note)) : Ref();
-    Ref done = add_note ? Ref::steal(PyObject_CallFunctionObjArgs(add_note.get(), note.get(), nullptr))
-                        : Ref();
-    if (!done) PyErr_Clear();  // the note is a courtesy; never replace the real error
-  }
-  PyErr_Restore(type, value, traceback);
 }
 
 }  // namespace quorvel::py

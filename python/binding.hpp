@@ -1,4 +1,4 @@
-// Binding of call arguments to parameters, and the shared TypeErrors.
+// Binding of call arguments to parameters.
 #pragma once
 
 #include <span>
@@ -26,14 +26,5 @@ struct SignatureDescriptor {
 /// Tuple-and-dictionary form (type constructors); same rules and messages.
 [[nodiscard]] bool bind_arguments(const SignatureDescriptor& descriptor, PyObject* args,
                                   PyObject* kwargs, PyObject** slots);
-
-/// Raises TypeError "'T' object is not an instance of 'TARGET'" (or
-/// "'None' is not an instance of 'TARGET'"). `target` is a class, a tuple of
-/// classes, or any object whose str() names it. Always returns false.
-bool cast_error(PyObject* object, PyObject* target) noexcept;
-
-/// Adds the note "while processing 'NAME'" to the pending exception. A
-/// failure to add it is swallowed; the exception itself stays as it was.
-void add_argument_note(std::string_view parameter) noexcept;
 
 }  // namespace quorvel::py

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "binding.hpp"
-#include "converters.hpp"
+#include "errors.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -19,10 +19,20 @@ struct ExampleObject {
 ExampleObject* as_example(PyObject* self) noexcept { return reinterpret_cast<ExampleObject*>(self); }
 
 constexpr std::array<std::string_view, 1> kParameters{"value"};
+
+/// A str (or subclass), copied as UTF-8. False with the exception set.
+bool extract_text(PyObject* object, std::string& out) {
+  if (!PyUnicode_Check(object)) return cast_error(object, reinterpret_cast<PyObject*>(&PyUnicode_Type));
+  Py_ssize_t size = 0;
+  const char* utf8 = PyUnicode_AsUTF8AndSize(object, &size);
+  if (utf8 == nullptr) return false;
+  out.assign(utf8, static_cast<std::size_t>(size));
+  return true;
+}
 constexpr SignatureDescriptor kConstructor{"__new__", "Example", kParameters};
 
 PyObject* example_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexcept {
-  try {
+  return barrier<PyObject*>(nullptr, [&]() -> PyObject* {
     std::array<PyObject*, 1> slots{};
     if (!bind_arguments(kConstructor, args, kwargs, slots.data())) return nullptr;
     std::string text;
@@ -38,9 +48,7 @@ PyObject* example_new(PyTypeObject* cls, PyObject* args, PyObject* kwargs) noexc
     // The allocation is zero-filled raw storage: construct the member in it.
     new (&as_example(self)->text) std::string(std::move(text));
     return self;
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 PyObject* text_object(const std::string& text) noexcept {
@@ -50,15 +58,13 @@ PyObject* text_object(const std::string& text) noexcept {
 PyObject* example_str(PyObject* self) noexcept { return text_object(as_example(self)->text); }
 
 PyObject* example_repr(PyObject* self) noexcept {
-  try {
+  return barrier<PyObject*>(nullptr, [&] {
     const std::string& text = as_example(self)->text;
     std::string out;
     out.reserve(text.size() + 9);
     out.append("Example<").append(text).append(">");
     return text_object(out);
-  } catch (const std::bad_alloc&) {
-    return PyErr_NoMemory();
-  }
+  });
 }
 
 void example_dealloc(PyObject* self) noexcept {

@@ -52,12 +52,15 @@ const InternedNames* make_names() noexcept {
   Ref to_numpy = Ref::steal(PyUnicode_InternFromString("to_numpy"));
   Ref values = Ref::steal(PyUnicode_InternFromString("values"));
   Ref dtype = Ref::steal(PyUnicode_InternFromString("dtype"));
-  if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype) {
+  Ref dtypes = Ref::steal(PyUnicode_InternFromString("dtypes"));
+  Ref kind = Ref::steal(PyUnicode_InternFromString("kind"));
+  if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype ||
+      !dtypes || !kind) {
     return nullptr;
   }
-  g_names_storage = {all.release(),      name.release(),     module.release(),
-                     bool_.release(),    add_note.release(), to_numpy.release(),
-                     values.release(),   dtype.release()};
+  g_names_storage = {all.release(),    name.release(),     module.release(), bool_.release(),
+                     add_note.release(), to_numpy.release(), values.release(), dtype.release(),
+                     dtypes.release(), kind.release()};
   return &g_names_storage;
 }
 

@@ -15,6 +15,8 @@ struct InternedNames {
   PyObject* to_numpy;  // "to_numpy"
   PyObject* values;    // "values"
   PyObject* dtype;     // "dtype"
+  PyObject* dtypes;    // "dtypes"
+  PyObject* kind;      // "kind"
 };
 
 /// The interned names, or null with a Python exception set.

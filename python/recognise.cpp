@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "process_values.hpp"
+#include "python_code.hpp"
 
 namespace quorvel::py {
 namespace {
@@ -31,6 +32,7 @@ struct KnownType {
 
 constexpr KnownType kKnown[] = {
     {ArrayKind::NdArray, "ndarray", "numpy", Verify::Static},
+    {ArrayKind::NumpyMatrix, "matrix", "numpy", Verify::Package},
     {ArrayKind::Array, "array", "array", Verify::Imported},
     {ArrayKind::DataFrame, "DataFrame", "pandas", Verify::Package},
     {ArrayKind::Series, "Series", "pandas", Verify::Package},
@@ -66,17 +68,6 @@ bool module_matches(PyObject* module, const KnownType& known) noexcept {
          text[known.module.size()] == '.';
 }
 
-/// Whether `type` is the class `known.name` of the imported module
-/// `known.module`. Only dictionaries are read: no Python code runs.
-bool is_imported_class(PyTypeObject* type, const KnownType& known) noexcept {
-  Ref module_name = Ref::steal(PyUnicode_FromStringAndSize(
-      known.module.data(), static_cast<Py_ssize_t>(known.module.size())));
-  Ref module = module_name ? Ref::steal(PyImport_GetModule(module_name.get())) : Ref();
-  Ref found = module ? Ref::steal(PyObject_GetAttrString(module.get(), known.name.data())) : Ref();
-  PyErr_Clear();
-  return found.get() == reinterpret_cast<PyObject*>(type);
-}
-
 }  // namespace
 
 ArrayKind recognise(PyObject* object, Conversion& conversion) {
@@ -98,13 +89,14 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
     if (!text_equals(name.get(), known.name)) continue;
     bool match = false;
     if (known.verify == Verify::Imported) {
-      match = is_imported_class(type, known);
+      // Only dictionaries are read: sys.modules and the module's namespace.
+      const Ref found = PythonCode::imported_attribute(conversion, known.module.data(),
+                                                       known.name.data());
+      match = found.get() == reinterpret_cast<PyObject*>(type);
     } else {
       if (is_static != (known.verify == Verify::Static)) continue;
-      if (!is_static) conversion.before_python_code();  // a metaclass may run code
       const InternedNames* names = interned_names();
-      Ref module = names != nullptr ? Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type),
-                                                                  names->module))
+      Ref module = names != nullptr ? PythonCode::class_attribute(conversion, type, names->module)
                                     : Ref();
       if (!module) {
         if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return ArrayKind::Failed;

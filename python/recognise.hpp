@@ -9,14 +9,15 @@
 namespace quorvel::py {
 
 enum class ArrayKind {
-  Other, NdArray, Array, MemoryView, DataFrame, Series,
+  Other, NdArray, NumpyMatrix, Array, MemoryView, DataFrame, Series,
   Failed,  ///< looking raised something other than an ordinary Exception
 };
 
 /// What kind of object `object` is, by its exact type (subclasses are
-/// Other). Looking at a Python-defined class for the first time may run
-/// Python code, so `conversion` is told first; an interrupt (anything not an
-/// Exception) raised there propagates as Failed, with the error set.
+/// Other, but for numpy.matrix, which numpy itself defines as one). Looking
+/// at a Python-defined class for the first time may run Python code; an
+/// interrupt (anything not an Exception) raised there propagates as Failed,
+/// with the error set.
 [[nodiscard]] ArrayKind recognise(PyObject* object, Conversion& conversion);
 
 }  // namespace quorvel::py

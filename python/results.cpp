@@ -1,35 +1,104 @@
 #include "results.hpp"
 
-#include <charconv>
-#include <string>
+#include <bit>
+#include <cstdint>
+
+#include "ieee.hpp"
 
 namespace quorvel::py {
 namespace {
 
-/// The shortest text that reads back as the same double, as repr() gives.
-std::string shortest(double value) {
-  char text[32];
-  const auto done = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, done.ptr);
+/// A tuple of the converted items; each item is converted before the tuple
+/// is made, so a failure leaves nothing half-built behind.
+template <class... Items>
+Ref make_tuple(const Items&... items) noexcept {
+  Ref parts[] = {to_python(items)...};
+  for (const Ref& part : parts) {
+    if (!part) return {};
+  }
+  Ref tuple = Ref::steal(PyTuple_New(sizeof...(Items)));
+  if (!tuple) return tuple;
+  for (std::size_t i = 0; i < sizeof...(Items); ++i) {
+    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), parts[i].release());
+  }
+  return tuple;
 }
 
 }  // namespace
 
-bool warn_not_converged(const RiskParity& r) {
-  std::string message = "risk_parity_weights did not converge: after " +
-                        std::to_string(r.passes) + (r.passes == 1 ? " pass " : " passes ");
-  if (r.stop == RiskParityStop::VarianceNotPositive) {
-    message += "the portfolio variance is not positive";
-    if (r.passes > 0) {
-      message += " (the last largest deviation of a risk share from 1/n was " +
-                 shortest(r.deviation) + ")";
+Ref to_python(double value) noexcept { return Ref::steal(PyFloat_FromDouble(canonical(value))); }
+
+Ref to_python(const FloatVector& values) noexcept {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
+  if (!list) return list;
+  // Floats are immutable, so an element with the very bits of the one
+  // before it shares its object (equal weights make one float, not n).
+  PyObject* previous = nullptr;
+  std::uint64_t previous_bits = 0;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    const double value = canonical(values[i]);
+    const auto bits = std::bit_cast<std::uint64_t>(value);
+    PyObject* item = nullptr;
+    if (previous != nullptr && bits == previous_bits) {
+      Py_INCREF(previous);
+      item = previous;
+    } else {
+      item = PyFloat_FromDouble(value);
+      if (item == nullptr) return {};
     }
-  } else {
-    message += "the largest deviation of a risk share from 1/n is " + shortest(r.deviation) +
-               ", not below the tolerance " + shortest(r.tolerance);
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
+    previous = item;  // the list holds it
+    previous_bits = bits;
   }
-  message += "; check the shares with risk_contribution()";
-  return PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) == 0;
+  return list;
+}
+
+Ref to_python(const RiskContribution& r, const CallSite& site) {
+  Ref tuple = make_tuple(r.marginal, r.contribution, r.share);
+  if (!tuple) return tuple;
+  if (!warn_if_degenerate(site, r.variance, r.culprit,
+                          "marginal contributions and shares reported as 0.0")) {
+    return {};
+  }
+  return tuple;
+}
+
+Ref to_python(const AttributionEffects& e) noexcept {
+  return make_tuple(e.allocation, e.selection, e.interaction, e.total);
+}
+
+Ref to_python(const FactorDecomposition& d) noexcept { return make_tuple(d.contributions, d.total); }
+
+Ref to_python(const Volatility& v, const CallSite& site) {
+  Ref value = to_python(v.value);
+  if (!value) return value;
+  const bool tracking = site.function == "tracking_error";
+  if (!warn_if_degenerate(site, v.variance, v.culprit,
+                          tracking ? "tracking error reported as 0.0" : "volatility reported as 0.0")) {
+    return {};
+  }
+  return value;
+}
+
+Ref to_python(const InverseVariance& w, const CallSite& site) {
+  Ref list = to_python(w.weights);
+  if (!list) return list;
+  if (!warn_if_floored(site, w.floored, "takes nearly all the weight",
+                       "take nearly all the weight")) {
+    return {};
+  }
+  return list;
+}
+
+Ref to_python(const RiskParity& r, const CallSite& site) {
+  Ref list = to_python(r.weights);
+  if (!list) return list;
+  if (!warn_if_floored(site, r.floored, "starts with nearly all the weight",
+                       "start with nearly all the weight")) {
+    return {};
+  }
+  if (!warn_if_not_converged(site, r)) return {};
+  return list;
 }
 
 }  // namespace quorvel::py

@@ -1,91 +1,50 @@
-// Conversion of core results into new Python objects.
+// Conversion of core results into new Python objects. Every double leaves
+// through here, each NaN as the one canonical quiet NaN, so that results
+// agree byte for byte whatever sign or payload the arithmetic left in a
+// NaN on this processor, compiler or kernel.
 #pragma once
-
-#include <bit>
-#include <cstdint>
 
 #include "attribution.hpp"
 #include "ref.hpp"
 #include "risk.hpp"
 #include "types.hpp"
+#include "warnings.hpp"
 #include "weighting.hpp"
 
 namespace quorvel::py {
 
 /// A float.
-inline Ref to_python(double value) noexcept { return Ref::steal(PyFloat_FromDouble(value)); }
+[[nodiscard]] Ref to_python(double value) noexcept;
 
-/// A new list with one float per element, in index order. Floats are
-/// immutable, so an element with the very bits of the one before it shares
-/// its object (equal weights make one float, not n).
-inline Ref to_python(const FloatVector& values) noexcept {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(values.size())));
-  if (!list) return list;
-  PyObject* previous = nullptr;
-  std::uint64_t previous_bits = 0;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const auto bits = std::bit_cast<std::uint64_t>(values[i]);
-    PyObject* item = nullptr;
-    if (previous != nullptr && bits == previous_bits) {
-      Py_INCREF(previous);
-      item = previous;
-    } else {
-      item = PyFloat_FromDouble(values[i]);
-      if (item == nullptr) return {};
-    }
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
-    previous = item;  // the list holds it
-    previous_bits = bits;
-  }
-  return list;
-}
+/// A new list with one float per element, in index order.
+[[nodiscard]] Ref to_python(const FloatVector& values) noexcept;
 
-/// A tuple of the converted items; each item is converted before the tuple
-/// is made, so a failure leaves nothing half-built behind.
-template <class... Items>
-Ref make_tuple(const Items&... items) noexcept {
-  Ref parts[] = {to_python(items)...};
-  for (const Ref& part : parts) {
-    if (!part) return {};
-  }
-  Ref tuple = Ref::steal(PyTuple_New(sizeof...(Items)));
-  if (!tuple) return tuple;
-  for (std::size_t i = 0; i < sizeof...(Items); ++i) {
-    PyTuple_SetItem(tuple.get(), static_cast<Py_ssize_t>(i), parts[i].release());
-  }
-  return tuple;
-}
-
-/// (marginal, contribution, share)
-inline Ref to_python(const RiskContribution& r) noexcept {
-  return make_tuple(r.marginal, r.contribution, r.share);
-}
+/// (marginal, contribution, share); a RuntimeWarning first when the
+/// variance was NaN or negative.
+[[nodiscard]] Ref to_python(const RiskContribution& r, const CallSite& site);
 
 /// (allocation, selection, interaction, total)
-inline Ref to_python(const AttributionEffects& e) noexcept {
-  return make_tuple(e.allocation, e.selection, e.interaction, e.total);
-}
-
-/// Warns with a RuntimeWarning that the risk-parity iteration stopped short of
-/// the tolerance it was given. False with the warning raised as an exception
-/// (under an "error" filter) or another error set.
-[[nodiscard]] bool warn_not_converged(const RiskParity& r);
-
-/// The weights as a list; a RuntimeWarning first when the caller asked for
-/// convergence (a tolerance above zero, at least one pass) and the iteration
-/// ended without reaching it.
-inline Ref to_python(const RiskParity& r) {
-  Ref list = to_python(r.weights);
-  if (!list) return list;
-  const bool stopped_short =
-      r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
-  if (r.tolerance > 0.0 && stopped_short && !warn_not_converged(r)) return {};
-  return list;
-}
+[[nodiscard]] Ref to_python(const AttributionEffects& e) noexcept;
 
 /// (contributions, total)
-inline Ref to_python(const FactorDecomposition& d) noexcept {
-  return make_tuple(d.contributions, d.total);
+[[nodiscard]] Ref to_python(const FactorDecomposition& d) noexcept;
+
+/// The volatility as a float; a RuntimeWarning first when the variance was
+/// NaN or negative.
+[[nodiscard]] Ref to_python(const Volatility& v, const CallSite& site);
+
+/// The weights; a RuntimeWarning first when diagonal variances were floored.
+[[nodiscard]] Ref to_python(const InverseVariance& w, const CallSite& site);
+
+/// The weights; RuntimeWarnings first when the starting weights floored
+/// variances, and when the iteration stopped short of the tolerance asked.
+[[nodiscard]] Ref to_python(const RiskParity& r, const CallSite& site);
+
+/// Results that carry no warnings take no call site.
+template <class T>
+  requires requires(const T& t) { to_python(t); }
+[[nodiscard]] Ref to_python(const T& value, const CallSite&) {
+  return to_python(value);
 }
 
 }  // namespace quorvel::py

@@ -15,8 +15,12 @@ vector
     ``__index__``. A ``str`` is never a vector.
 matrix
     A sequence of rows (each a vector), a 2-D numeric numpy array (any order
-    or strides), a 2-D ``memoryview``, or a pandas ``DataFrame`` (read by its
-    values, as ``to_numpy()`` gives them).
+    or strides, ``numpy.matrix`` too), a 2-D ``memoryview``, or a pandas
+    ``DataFrame`` (read by its values, as ``to_numpy()`` gives them).
+
+pandas objects of nullable extension dtypes (``Float64``, ``Int64``,
+``boolean``, ...) are read by value, ``pd.NA`` as NaN. Complex arrays are
+refused, never silently cut to their real parts.
 
 Labels are not aligned: weights and covariance are matched by position. To
 match a weight ``Series`` with a covariance ``DataFrame`` by label, select
@@ -45,7 +49,15 @@ later arguments are not read). The exception carries the note
   type's name; ``'None' is not an instance of 'Sequence'`` for None);
 - an item that is not a real number:
   ``TypeError("must be real number, not str")`` (with the item's type);
-- a pandas ``DataFrame`` holding non-numeric values: ``TypeError``;
+- an array, ``memoryview`` or ``array.array`` with the wrong number of
+  dimensions: ``TypeError("expected a 1-D array of numbers, got a 3-D
+  array of shape (2, 2, 2)")`` (``2-D`` for a matrix; ``numpy.matrix``,
+  ``memoryview`` or ``array.array`` in place of ``array``);
+- a complex array: ``TypeError("expected real numbers, got a complex128
+  array; pass its .real (or abs()) to drop the imaginary parts")``;
+- a pandas ``DataFrame`` holding non-numeric values:
+  ``TypeError("DataFrame values must be real numbers, not dtype 'object'")``
+  (the dtype of the first non-numeric extension column, when there is one);
 - a count (``int`` >= 0): ``TypeError("'float' object cannot be
   interpreted as an integer")``, ``OverflowError("can't convert negative
   int to unsigned")``, ``OverflowError("int too big to convert")``;
@@ -60,6 +72,31 @@ added. ``MemoryError`` is raised for results too large to allocate.
 
 Failures of the inputs' content raise ``ValueError`` with the fixed
 messages listed in each function's documentation.
+
+Warnings
+--------
+Some inputs give a result that is exactly what the formula says but is not
+what the caller meant. The result is returned unchanged, and a
+``RuntimeWarning`` names the function, what was degenerate and what was
+returned instead:
+
+- ``portfolio_volatility``, ``tracking_error`` and ``risk_contribution``,
+  when the portfolio variance is NaN (naming the first NaN input, such as
+  a weight left NaN by ``reindex``) or negative (a covariance that is not
+  positive semi-definite), since the volatility is then reported as 0.0;
+  a variance of +0.0 or -0.0 is silent;
+- ``hierarchical_risk_parity_weights`` and ``risk_parity_weights``, when a
+  diagonal variance is NaN or negative and is counted as 1e-18, so that
+  asset takes nearly the whole portfolio (a zero variance is silent);
+- ``risk_parity_weights``, when asked to converge it stops short, saying
+  whether the portfolio variance was NaN, zero or negative, or how far the
+  shares were from equal.
+
+To turn them into errors (raised from the call, which then returns
+nothing)::
+
+    import warnings
+    warnings.simplefilter("error", RuntimeWarning)
 """
 
 from collections.abc import Sequence
@@ -372,9 +409,10 @@ def risk_parity_weights(
     shares. When ``max_iter >= 1`` and ``tolerance > 0`` and it returns
     without converging (the passes ran out, or the portfolio variance was
     not positive) it issues a ``RuntimeWarning``; the weights returned are
-    the same either way. No warning for ``tolerance <= 0`` or NaN (which
-    simply run ``max_iter`` passes) or ``max_iter == 0`` (the starting
-    weights). Check shares with ``risk_contribution``.
+    the same either way, and it says whether the variance was NaN, zero or
+    negative. No such warning for ``tolerance <= 0`` or NaN (which simply
+    run ``max_iter`` passes) or ``max_iter == 0`` (the starting weights).
+    Check shares with ``risk_contribution``.
 
     Args:
         covariance: n x n matrix.
@@ -404,7 +442,14 @@ def risk_parity_weights(
             argument 'covariance'``.
 
     Warns:
-        RuntimeWarning: when it stops without converging (see above).
+        RuntimeWarning: when it stops without converging (see above), e.g.
+            ``risk_parity_weights did not converge: after 0 passes the
+            portfolio variance is NaN; check the shares with
+            risk_contribution()``.
+        RuntimeWarning: when a diagonal variance is NaN or negative, e.g.
+            ``risk_parity_weights: the variance of asset 0 (covariance[0][0])
+            is -1; it is counted as 1e-18, so that asset starts with nearly
+            all the weight``.
 
     Example:
         >>> risk_parity_weights([[0.04, 0.01], [0.01, 0.09]], 100, 1e-12)
@@ -418,7 +463,7 @@ def hierarchical_risk_parity_weights(covariance: _Matrix) -> list[float]:
     reordering, no recursive bisection; off-diagonal entries (which must
     still be numbers) do not affect the result.
     A NaN, zero or negative variance counts as 1e-18, so such an asset takes
-    nearly the whole portfolio.
+    nearly the whole portfolio; a NaN or negative one also warns.
 
     Args:
         covariance: n x n matrix.
@@ -440,6 +485,12 @@ def hierarchical_risk_parity_weights(covariance: _Matrix) -> list[float]:
             unexpected keyword argument 'x'``,
             ``hierarchical_risk_parity_weights() got multiple values for
             argument 'covariance'``.
+
+    Warns:
+        RuntimeWarning: when a diagonal variance is NaN or negative, e.g.
+            ``hierarchical_risk_parity_weights: the variance of asset 1
+            (covariance[1][1]) is NaN; it is counted as 1e-18, so that asset
+            takes nearly all the weight``.
 
     Example:
         >>> hierarchical_risk_parity_weights([[0.04, 0.01], [0.01, 0.09]])
@@ -483,8 +534,8 @@ def portfolio_volatility(weights: _Vector, covariance: _Matrix) -> float:
     """Portfolio volatility ``sqrt(max(w' S w, 0))``.
 
     Never negative and never NaN: a negative or NaN variance gives 0.0, so
-    a NaN anywhere in the inputs can come out as a plain 0.0 here; use
-    ``portfolio_variance`` to see it.
+    a NaN anywhere in the inputs can come out as a plain 0.0 here, with a
+    ``RuntimeWarning``; ``portfolio_variance`` shows the variance itself.
 
     Args:
         weights: vector of n weights.
@@ -506,11 +557,17 @@ def portfolio_volatility(weights: _Vector, covariance: _Matrix) -> float:
             argument 'x'``, ``portfolio_volatility() got multiple values for
             argument 'weights'``.
 
+    Warns:
+        RuntimeWarning: when the variance is NaN, naming the first NaN
+            input: ``portfolio_volatility: portfolio variance is NaN
+            (weights[0] is NaN); volatility reported as 0.0``; or negative:
+            ``portfolio_volatility: portfolio variance is negative (-1.0),
+            so the covariance matrix is not positive semi-definite;
+            volatility reported as 0.0``.
+
     Example:
         >>> portfolio_volatility([0.5, 0.5], [[0.04, 0.01], [0.01, 0.09]])
         0.19364916731037085
-        >>> portfolio_volatility([float("nan")], [[1.0]])
-        0.0
     """
 
 def risk_contribution(
@@ -522,7 +579,8 @@ def risk_contribution(
     ``m_i = (S w)_i / sigma``, contribution ``c_i = w_i m_i`` (summing to
     sigma, up to rounding), share ``c_i / sigma`` (summing to one). When sigma is 0
     (including a negative or NaN variance) marginals and shares are all 0.0
-    and contributions are ``w_i * 0.0``.
+    and contributions are ``w_i * 0.0``; a negative or NaN variance also
+    warns.
 
     Args:
         weights: vector of n weights.
@@ -544,6 +602,11 @@ def risk_contribution(
             'x'``, ``risk_contribution() got multiple values for argument
             'weights'``.
 
+    Warns:
+        RuntimeWarning: when the variance is NaN or negative, as for
+            ``portfolio_volatility``, ending ``marginal contributions and
+            shares reported as 0.0``.
+
     Example:
         >>> marginal, contribution, share = risk_contribution(
         ...     [0.6, 0.4], [[0.04, 0.01], [0.01, 0.09]])
@@ -554,8 +617,9 @@ def risk_contribution(
 def tracking_error(active_weights: _Vector, covariance: _Matrix) -> float:
     """Tracking error: the volatility of the active weights, ``sqrt(max(a' S a, 0))``.
 
-    The same computation as ``portfolio_volatility`` (a NaN variance gives
-    0.0), applied to active weights ``a = portfolio - benchmark``.
+    The same computation as ``portfolio_volatility`` (a NaN or negative
+    variance gives 0.0, with a ``RuntimeWarning``), applied to active
+    weights ``a = portfolio - benchmark``.
 
     Args:
         active_weights: vector of n active weights.
@@ -576,6 +640,11 @@ def tracking_error(active_weights: _Vector, covariance: _Matrix) -> float:
             given``, ``tracking_error() got an unexpected keyword argument
             'x'``, ``tracking_error() got multiple values for argument
             'active_weights'``.
+
+    Warns:
+        RuntimeWarning: when the variance is NaN or negative, as for
+            ``portfolio_volatility``, ending ``tracking error reported as
+            0.0``; the first NaN input is named as ``active_weights[i]``.
 
     Example:
         >>> tracking_error([0.1, -0.1], [[0.04, 0.01], [0.01, 0.09]])

@@ -44,6 +44,42 @@ FloatVector matrix_vector_product(const MatrixView& matrix, VectorView vector) {
   return out;
 }
 
+NonFinite first_nonfinite(VectorView vector, const MatrixView& matrix) noexcept {
+  for (const bool want_nan : {true, false}) {
+    const auto matches = [&](double v) { return want_nan ? is_nan(v) : std::isinf(v); };
+    for (std::size_t i = 0; i < vector.size(); ++i) {
+      if (matches(vector[i])) return {NonFinite::In::Vector, i, 0, vector[i]};
+    }
+    if (matrix.ragged) continue;
+    for (std::size_t i = 0; i < matrix.rows; ++i) {
+      for (std::size_t j = 0; j < matrix.cols; ++j) {
+        if (matches(matrix(i, j))) return {NonFinite::In::Matrix, i, j, matrix(i, j)};
+      }
+    }
+  }
+  return {};
+}
+
+FlooredVariances floored_diagonal(const MatrixView& covariance, double floor, double* out) noexcept {
+  FlooredVariances floored;
+  floored.floor = floor;
+  for (std::size_t i = 0; i < covariance.rows; ++i) {
+    const double v = covariance(i, i);
+    if (greater_than_nonnegative(v, floor)) {
+      out[i] = v;
+      continue;
+    }
+    out[i] = floor;
+    if (is_nan(v) || v < 0.0) {
+      if (floored.count++ == 0) {
+        floored.first = i;
+        floored.value = v;
+      }
+    }
+  }
+  return floored;
+}
+
 Result<FloatVector> equal_weights(std::uint64_t count) {
   if (count == 0) return fail(CoreError::EmptyAssets);
   // The count rounds to the nearest double (exact up to 2^53); one division.

@@ -24,6 +24,37 @@ void matrix_vector_product(const MatrixView& matrix, VectorView vector, double* 
 /// The same, into a new vector of one entry per row.
 [[nodiscard]] FloatVector matrix_vector_product(const MatrixView& matrix, VectorView vector);
 
+/// Where the first NaN (or, failing that, the first infinity) among a
+/// routine's inputs lies. Found only after a result has come out NaN, to say
+/// why; `where` is Nowhere when every input was finite (the NaN then came
+/// from the arithmetic, an overflow or infinity minus infinity).
+struct NonFinite {
+  enum class In : unsigned char { Nowhere, Vector, Matrix };
+  In where = In::Nowhere;
+  std::size_t row = 0;  ///< the index in the vector, or the row in the matrix
+  std::size_t col = 0;  ///< the column in the matrix
+  double value = 0.0;
+};
+
+/// The first NaN in `vector`, else the first NaN in `matrix` (row after
+/// row), else the first infinity in the same order.
+[[nodiscard]] NonFinite first_nonfinite(VectorView vector, const MatrixView& matrix) noexcept;
+
+/// Diagonal variances of a covariance that were NaN or negative, and were
+/// counted as a small positive floor instead.
+struct FlooredVariances {
+  std::size_t count = 0;  ///< how many
+  std::size_t first = 0;  ///< the index of the first
+  double value = 0.0;     ///< the first one's value
+  double floor = 0.0;     ///< what each was counted as
+};
+
+/// max(covariance[i][i], floor) for each i into out[i], a NaN giving the
+/// floor; counts the entries that were NaN or negative (a zero or a tiny
+/// positive variance is floored too, but it is what it says it is).
+[[nodiscard]] FlooredVariances floored_diagonal(const MatrixView& covariance, double floor,
+                                                double* out) noexcept;
+
 /// `count` copies of 1/count. Counts above the largest vector size throw
 /// std::length_error or std::bad_alloc, like any other refused allocation.
 [[nodiscard]] Result<FloatVector> equal_weights(std::uint64_t count);

@@ -34,13 +34,15 @@ Result<double> portfolio_variance(VectorView weights, const MatrixView& covarian
   return dot_in_order(weights.data(), sw, *n);
 }
 
-Result<double> portfolio_volatility(VectorView weights, const MatrixView& covariance) {
+Result<Volatility> portfolio_volatility(VectorView weights, const MatrixView& covariance) {
   const auto variance = portfolio_variance(weights, covariance);
-  if (!variance) return variance;
-  return std::sqrt(keep_positive(*variance));
+  if (!variance) return fail(variance.error());
+  Volatility out{std::sqrt(keep_positive(*variance)), *variance, {}};
+  if (is_nan(*variance)) out.culprit = first_nonfinite(weights, covariance);
+  return out;
 }
 
-Result<double> tracking_error(VectorView active_weights, const MatrixView& covariance) {
+Result<Volatility> tracking_error(VectorView active_weights, const MatrixView& covariance) {
   return portfolio_volatility(active_weights, covariance);
 }
 
@@ -51,9 +53,11 @@ Result<RiskContribution> risk_contribution(VectorView weights, const MatrixView&
 
   RiskContribution out;
   out.marginal = matrix_vector_product(covariance, weights);
-  const double variance = keep_positive(dot_in_order(weights.data(), out.marginal.data(), n));
+  out.variance = dot_in_order(weights.data(), out.marginal.data(), n);
+  const double variance = keep_positive(out.variance);
   const double sigma = std::sqrt(variance);
   const bool degenerate = variance == 0.0;
+  if (degenerate && is_nan(out.variance)) out.culprit = first_nonfinite(weights, covariance);
 
   if (degenerate) {
     out.marginal.assign(n, 0.0);

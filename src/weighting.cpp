@@ -69,13 +69,13 @@ Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64
   const std::size_t n = *dim;
 
   FloatVector start(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    start[i] = 1.0 / std::sqrt(floor_at(covariance(i, i), kVarianceFloor));
-  }
+  const FlooredVariances floored = floored_diagonal(covariance, kVarianceFloor, start.data());
+  for (double& w : start) w = 1.0 / std::sqrt(w);
   auto normalized = normalize_weights(std::move(start), /*absolute=*/false);
   if (!normalized) return fail(normalized.error());
 
   RiskParity out;
+  out.floored = floored;
   out.weights = std::move(*normalized);
   out.tolerance = tolerance;
   if (max_iter == 0) return out;
@@ -88,8 +88,9 @@ Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64
     if (!interrupt.proceed(n * n + n)) return fail(CoreError::Interrupted);
     matrix_vector_product(covariance, w, m.data());
     const double variance = dot_in_order(w.data(), m.data(), n);
-    if (!(variance > 0.0)) {  // zero, negative or NaN: keep what we have
+    if (!greater_than_nonnegative(variance, 0.0)) {  // zero, negative or NaN: keep what we have
       out.stop = RiskParityStop::VarianceNotPositive;
+      out.variance = variance;
       return out;
     }
 
@@ -116,14 +117,15 @@ Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64
   return out;
 }
 
-Result<FloatVector> hierarchical_risk_parity_weights(const MatrixView& covariance) {
+Result<InverseVariance> hierarchical_risk_parity_weights(const MatrixView& covariance) {
   const auto dim = check_square_matrix(covariance);
   if (!dim) return fail(dim.error());
   FloatVector w(*dim);
-  for (std::size_t i = 0; i < *dim; ++i) {
-    w[i] = 1.0 / floor_at(covariance(i, i), kVarianceFloor);
-  }
-  return normalize_weights(std::move(w), /*absolute=*/false);
+  const FlooredVariances floored = floored_diagonal(covariance, kVarianceFloor, w.data());
+  for (double& v : w) v = 1.0 / v;
+  auto normalized = normalize_weights(std::move(w), /*absolute=*/false);
+  if (!normalized) return fail(normalized.error());
+  return InverseVariance{std::move(*normalized), floored};
 }
 
 }  // namespace quorvel

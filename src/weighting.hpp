@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "basics.hpp"
 #include "interrupt.hpp"
 #include "types.hpp"
 
@@ -40,6 +41,14 @@ struct RiskParity {
   std::uint64_t passes = 0;  ///< passes that updated the weights
   double deviation = 0.0;    ///< largest |share - 1/n| of the last such pass
   double tolerance = 0.0;    ///< the tolerance the caller asked for
+  double variance = 0.0;     ///< on VarianceNotPositive: the variance found
+  FlooredVariances floored;  ///< diagonal variances the starting weights floored
+};
+
+/// Inverse-variance weights, and the diagonal variances that were floored.
+struct InverseVariance {
+  FloatVector weights;
+  FlooredVariances floored;
 };
 
 /// Multiplicative fixed-point iteration towards equal shares of variance,
@@ -49,7 +58,8 @@ struct RiskParity {
                                                      Interrupt& interrupt);
 
 /// Inverse-variance weights from the covariance diagonal (no clustering).
-[[nodiscard]] Result<FloatVector> hierarchical_risk_parity_weights(const MatrixView& covariance);
+[[nodiscard]] Result<InverseVariance> hierarchical_risk_parity_weights(
+    const MatrixView& covariance);
 
 /// Ranks 1..n by a stable sort (ascending or descending), over their sum.
 [[nodiscard]] Result<FloatVector> rank_weights(VectorView values, bool ascending);

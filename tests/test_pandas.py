@@ -67,9 +67,8 @@ def test_dataframe_is_not_a_vector():
 
 @pytest.mark.parametrize("series", [
     pd.Series([0.1, -0.2, 0.3]), pd.Series([1, 2, 3], index=[10, 20, 30]), pd.Series([True, False, True]),
-    pd.Series(np.array([0.5, 0.25, 2.0], dtype=np.float32)),
-    pd.Series([0.1, None, 0.3], dtype="Float64"), pd.Series([1, None, 3], dtype="Int64"),
-    pd.Series(["a", "b", "c"]),
+    pd.Series(np.array([0.5, 0.25, 2.0], dtype=np.float32)), pd.Series(["a", "b", "c"]),
+    pd.Series([0.5, 2.0, 0.5], dtype="category"), pd.Series(["1", "2"], dtype="string"),
 ])
 def test_series_give_what_iterating_them_gives(series):
     def outcome(values):
@@ -79,3 +78,39 @@ def test_series_give_what_iterating_them_gives(series):
             return type(exc), str(exc)
 
     assert same(outcome(series), outcome(list(series))) or outcome(series) == outcome(list(series))
+
+
+NULLABLE = [
+    pd.Series([0.1, None, 0.3], dtype="Float64"), pd.Series([0.1, 0.2], dtype="Float64"),
+    pd.Series([1, None, 2**53 + 1], dtype="Int64"), pd.Series([7, 0], dtype="UInt8"),
+    pd.Series([True, None, False], dtype="boolean"), pd.Series([None, None], dtype="Float32"),
+]
+
+
+@pytest.mark.parametrize("series", NULLABLE)
+def test_nullable_series_are_read_by_value_with_na_as_nan(series):
+    want = series.to_numpy(dtype="float64", na_value=np.nan)
+    got = q.factor_return_decomposition(series, [1.0] * len(series))[0]
+    assert same(got, [float(v) for v in want])
+
+
+@pytest.mark.parametrize("dtype, columns", [
+    ("Float64", {"a": [0.04, None], "b": [0.01, 0.09]}), ("Int64", {"a": [4, None], "b": [1, 9]}),
+    ("boolean", {"a": [True, None], "b": [False, True]}),
+])
+def test_nullable_frames_are_read_by_value_with_na_as_nan(dtype, columns):
+    frame = pd.DataFrame(columns, dtype=dtype)
+    values = frame.to_numpy(dtype="float64", na_value=np.nan)
+    assert same(q.portfolio_variance([0.0, 1.0], frame), q.portfolio_variance([0.0, 1.0], values))
+    full = frame.fillna(frame.iloc[1, 1])
+    assert q.minimum_variance_weights(full) == q.minimum_variance_weights(full.to_numpy(dtype="float64"))
+
+
+@pytest.mark.parametrize("frame, dtype", [
+    (pd.DataFrame({"a": [1.0, 2.0], "b": pd.array(["x", "y"], dtype="string")}), "string"),
+    (pd.DataFrame({"a": pd.array([1.0, None], dtype="Float64"),
+                   "b": pd.to_datetime(["2020-01-01", None]).tz_localize("UTC")}), "datetime64[us, UTC]"),
+])
+def test_frames_with_other_extension_dtypes_name_them(frame, dtype):
+    assert failure(q.minimum_variance_weights, frame) == (
+        TypeError, f"DataFrame values must be real numbers, not dtype '{dtype}'", ["while processing 'covariance'"])

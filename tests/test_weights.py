@@ -127,29 +127,29 @@ def test_rank_weights_long_inputs(n, ascending):
     assert ranks_of(quorvel.rank_weights(clean, ascending)) == want
 
 
-NOT_POSITIVE = "risk_parity_weights did not converge: after 0 passes the portfolio variance is not positive; "
+STOPPED = "risk_parity_weights did not converge: after 0 passes the portfolio variance is "
+CHECK = "; check the shares with risk_contribution()"
+FLOORED = ("risk_parity_weights: the variance of asset 0 (covariance[0][0]) is -1; it is counted as 1e-18, "
+           "so that asset starts with nearly all the weight")
 
 
-@pytest.mark.parametrize("covariance, max_iter, tolerance, warning", [
-    (C3, 11, 1e-10, "risk_parity_weights did not converge: after 11 passes the largest deviation of a risk share "
-                    "from 1/n is 1.5881684856111633e-10, not below the tolerance 1e-10; "),
-    (C3, 1, INF, None), (C3, 12, 1e-10, None), (C3, 0, 1e-10, None),
-    (C3, 5, 0.0, None), (C3, 5, -1.0, None), (C3, 5, NAN, None),
-    ([[-1.0, 0.0], [0.0, 1.0]], 10, 1e-10, NOT_POSITIVE),
-    ([[0.04, NAN], [NAN, 0.09]], 10, 1e-10, NOT_POSITIVE),
-    ([[-1.0, 0.0], [0.0, 1.0]], 10, 0.0, None),
+@pytest.mark.parametrize("covariance, max_iter, tolerance, expected", [
+    (C3, 11, 1e-10, ["risk_parity_weights did not converge: after 11 passes the largest deviation of a risk share "
+                     "from 1/n is 1.5881684856111633e-10, not below the tolerance 1e-10" + CHECK]),
+    (C3, 1, INF, []), (C3, 12, 1e-10, []), (C3, 0, 1e-10, []),
+    (C3, 5, 0.0, []), (C3, 5, -1.0, []), (C3, 5, NAN, []),
+    ([[-1.0, 0.0], [0.0, 1.0]], 10, 1e-10, [FLOORED, STOPPED + "negative (-0.9999999980000001)" + CHECK]),
+    ([[0.04, NAN], [NAN, 0.09]], 10, 1e-10, [STOPPED + "NaN" + CHECK]),
+    ([[0.0, 0.0], [0.0, 0.0]], 10, 1e-10, [STOPPED + "zero" + CHECK]),
+    ([[-1.0, 0.0], [0.0, 1.0]], 10, 0.0, [FLOORED]),
 ])
-def test_risk_parity_says_when_it_stops_short(covariance, max_iter, tolerance, warning):
+def test_risk_parity_says_when_it_stops_short(covariance, max_iter, tolerance, expected):
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
         got = quorvel.risk_parity_weights(covariance, max_iter, tolerance)
     check(model.risk_parity_weights, (covariance, max_iter, tolerance), got)  # the weights are unchanged
-    messages = [(w.category, str(w.message)) for w in caught]
-    if warning is None:
-        assert messages == []
-    else:
-        assert messages == [(RuntimeWarning, warning + "check the shares with risk_contribution()")]
-        assert caught[0].filename == __file__  # attributed to the caller's line
+    assert [(w.category, str(w.message)) for w in caught] == [(RuntimeWarning, m) for m in expected]
+    assert all(w.filename == __file__ for w in caught)  # attributed to the caller's line
 
 
 def test_risk_parity_warning_as_error():

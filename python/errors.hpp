@@ -1,0 +1,50 @@
+// How failures reach Python: core errors as ValueError, the TypeErrors of
+// argument handling, the note naming the parameter, and the one barrier
+// that every callable of the module runs inside.
+#pragma once
+
+#include <new>
+#include <stdexcept>
+#include <string_view>
+
+#include "core_error.hpp"
+#include "ref.hpp"
+
+namespace quorvel::py {
+
+/// Raises ValueError carrying exactly the error's message. An interrupted
+/// computation already has the signal handler's exception set, which is
+/// left as it is. Always returns false.
+bool raise_core_error(CoreError error) noexcept;
+
+/// Raises `type` with `text` as its message. Always returns false.
+bool raise(PyObject* type, std::string_view text) noexcept;
+
+/// Raises TypeError "'T' object is not an instance of 'TARGET'" (or
+/// "'None' is not an instance of 'TARGET'"). `target` is a class, a tuple of
+/// classes, or any object whose str() names it. Always returns false.
+bool cast_error(PyObject* object, PyObject* target) noexcept;
+
+/// Adds the note "while processing 'NAME'" to the pending exception. A
+/// failure to add it is swallowed; the exception itself stays as it was.
+void add_argument_note(std::string_view parameter) noexcept;
+
+/// Sets the exception for a C++ exception caught at the barrier: a refused
+/// allocation (or a size no container can hold) is MemoryError, anything
+/// else SystemError.
+void raise_caught_exception() noexcept;
+
+/// Runs `body` so that no C++ exception can reach the interpreter: one
+/// thrown inside becomes a Python exception, and `failure` is returned.
+/// Every function, method and slot that Python calls is built on this.
+template <class R, class Body>
+R barrier(R failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    raise_caught_exception();
+    return failure;
+  }
+}
+
+}  // namespace quorvel::py

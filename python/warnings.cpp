@@ -1,0 +1,107 @@
+#include "warnings.hpp"
+
+#include <charconv>
+#include <string>
+
+#include "ieee.hpp"
+#include "ref.hpp"
+
+namespace quorvel::py {
+namespace {
+
+/// The shortest text that reads back as the same double, as repr() gives
+/// ("nan", "inf" and "-inf" for those).
+std::string shortest(double value) {
+  if (is_nan(value)) return "nan";
+  char text[32];
+  const auto done = std::to_chars(text, text + sizeof text, value);
+  return std::string(text, done.ptr);
+}
+
+bool warn(const std::string& message) {
+  return PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) == 0;
+}
+
+std::string parameter(const CallSite& site, std::size_t i) {
+  return i < site.parameters.size() ? std::string(site.parameters[i]) : std::string("argument");
+}
+
+/// "weights[3] is NaN", "covariance[2][1] is inf": the first non-finite
+/// input (the vector is the call's first parameter, the matrix its second).
+std::string where(const CallSite& site, const NonFinite& culprit) {
+  switch (culprit.where) {
+    case NonFinite::In::Vector:
+      return parameter(site, 0) + "[" + std::to_string(culprit.row) + "] is " +
+             (is_nan(culprit.value) ? "NaN" : shortest(culprit.value));
+    case NonFinite::In::Matrix:
+      return parameter(site, 1) + "[" + std::to_string(culprit.row) + "][" +
+             std::to_string(culprit.col) + "] is " +
+             (is_nan(culprit.value) ? "NaN" : shortest(culprit.value));
+    case NonFinite::In::Nowhere:
+      break;
+  }
+  return "every input is finite: the arithmetic overflowed";
+}
+
+}  // namespace
+
+bool warn_if_degenerate(const CallSite& site, double variance, const NonFinite& culprit,
+                        std::string_view reported) {
+  std::string message(site.function);
+  if (is_nan(variance)) {
+    message += ": portfolio variance is NaN (" + where(site, culprit) + ")";
+  } else if (variance < 0.0) {
+    message += ": portfolio variance is negative (" + shortest(variance) +
+               "), so the covariance matrix is not positive semi-definite";
+  } else {
+    return true;
+  }
+  message += "; ";
+  message += reported;
+  return warn(message);
+}
+
+bool warn_if_floored(const CallSite& site, const FlooredVariances& floored, std::string_view one,
+                     std::string_view several) {
+  if (floored.count == 0) return true;
+  const std::string entry = parameter(site, 0) + "[" + std::to_string(floored.first) + "][" +
+                            std::to_string(floored.first) + "]";
+  const std::string value = is_nan(floored.value) ? "NaN" : shortest(floored.value);
+  std::string message(site.function);
+  if (floored.count == 1) {
+    message += ": the variance of asset " + std::to_string(floored.first) + " (" + entry + ") is " +
+               value + "; it is counted as " + shortest(floored.floor) + ", so that asset ";
+    message += one;
+  } else {
+    message += ": " + std::to_string(floored.count) +
+               " diagonal variances are NaN or negative, the first " + entry + " = " + value +
+               "; each is counted as " + shortest(floored.floor) + ", so those assets ";
+    message += several;
+  }
+  return warn(message);
+}
+
+bool warn_if_not_converged(const CallSite& site, const RiskParity& r) {
+  const bool stopped_short =
+      r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
+  if (!(r.tolerance > 0.0) || !stopped_short) return true;
+  std::string message = std::string(site.function) + " did not converge: after " +
+                        std::to_string(r.passes) + (r.passes == 1 ? " pass " : " passes ");
+  if (r.stop == RiskParityStop::VarianceNotPositive) {
+    message += "the portfolio variance is ";
+    message += is_nan(r.variance) ? std::string("NaN")
+               : r.variance == 0.0 ? std::string("zero")
+                                   : "negative (" + shortest(r.variance) + ")";
+    if (r.passes > 0) {
+      message += " (the last largest deviation of a risk share from 1/n was " +
+                 shortest(r.deviation) + ")";
+    }
+  } else {
+    message += "the largest deviation of a risk share from 1/n is " + shortest(r.deviation) +
+               ", not below the tolerance " + shortest(r.tolerance);
+  }
+  message += "; check the shares with risk_contribution()";
+  return warn(message);
+}
+
+}  // namespace quorvel::py
