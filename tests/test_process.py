@@ -129,6 +129,15 @@ def test_repeated_calls_do_not_grow_memory():
         lambda: q.minimum_variance_weights([vec(), [1.0]]),
         lambda: q.Example(1),
         lambda: q.Example("\ud800" + text),
+        # Degenerate results warn, which the suite turns into errors: the
+        # result made before the warning must be released.
+        lambda: q.portfolio_volatility([float("nan")] + [0.5] * 31, matrix),
+        lambda: q.risk_contribution([1.0, -1.0], [[0.04, 0.05], [0.05, 0.04]]),
+        lambda: q.hierarchical_risk_parity_weights([[-1.0] + [0.0] * 31] + matrix[1:]),
+        lambda: q._invert(matrix),
+        lambda: q._matvec(vec(), 0, 16, 1, 32, 16, vec()[:16]),
+        lambda: q._matvec(vec(), 0, 2**60, 1, 17, 1, vec()),
+        lambda: q._matvec(vec(), text, 1, 1, 1, 1, vec()),
     ]
 
     try:
@@ -145,6 +154,9 @@ def test_repeated_calls_do_not_grow_memory():
             lambda: q.minimum_variance_weights(memoryview(m64)),
             lambda: q.active_share(__import__("array").array("d", vec())),
             lambda: q.minimum_variance_weights(np.zeros((2, 2, 2))),
+            lambda: q.active_share(m64),
+            lambda: q.active_share(m64.astype(np.complex128)),
+            lambda: q.minimum_variance_weights(m64.view(np.matrix)),
         ]
         try:
             import pandas as pd
@@ -152,9 +164,13 @@ def test_repeated_calls_do_not_grow_memory():
             pd = None
         if pd is not None:
             frame, text_frame = pd.DataFrame(m64), pd.DataFrame([["a" * PAYLOAD]])
+            nullable = pd.DataFrame(m64, dtype="Float64")
             calls += [lambda: q.portfolio_variance(pd.Series(v64), frame),
                       lambda: q.minimum_variance_weights(text_frame),
-                      lambda: q.active_share(frame)]
+                      lambda: q.active_share(frame),
+                      lambda: q.portfolio_variance(pd.Series(v64, dtype="Float64"), nullable),
+                      lambda: q.minimum_variance_weights(pd.DataFrame({"a": pd.array(["x"] * 2, dtype="string"),
+                                                                       "b": [1.0, 2.0]}))]
 
     def batch():
         for call in calls:
