@@ -1,6 +1,7 @@
 #include "arguments.hpp"
 
 #include "invariant.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 

@@ -8,6 +8,7 @@
 #include "errors.hpp"
 #include "kernels/kernels.hpp"
 #include "python_code.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 

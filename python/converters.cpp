@@ -4,6 +4,7 @@
 #include "pandas.hpp"
 #include "recognise.hpp"
 #include "sequences.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 namespace {

@@ -5,6 +5,7 @@
 
 #include "process_values.hpp"
 #include "python_code.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 namespace {

@@ -3,6 +3,7 @@
 #include "errors.hpp"
 #include "process_values.hpp"
 #include "python_code.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 namespace {

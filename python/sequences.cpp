@@ -6,6 +6,7 @@
 #include "process_values.hpp"
 #include "python_code.hpp"
 #include "scalars.hpp"
+#include "conversion_rules.hpp"  // last: see there
 
 namespace quorvel::py {
 namespace {
