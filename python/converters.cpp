@@ -9,6 +9,17 @@
 namespace quorvel::py {
 namespace {
 
+/// The exporter a recognised object is, when it offers a buffer of numbers.
+bool as_exporter(ArrayKind kind, Exporter& out) noexcept {
+  switch (kind) {
+    case ArrayKind::NdArray: out = Exporter::NdArray; return true;
+    case ArrayKind::NumpyMatrix: out = Exporter::NumpyMatrix; return true;
+    case ArrayKind::Array: out = Exporter::Array; return true;
+    case ArrayKind::MemoryView: out = Exporter::MemoryView; return true;
+    default: return false;
+  }
+}
+
 /// Appends the values of one vector to `out`, or reads them in place into
 /// `in_place` when it is given and the object allows it.
 bool read_vector(PyObject* object, Doubles& out, VectorArg* in_place, Conversion& conversion) {
@@ -16,32 +27,19 @@ bool read_vector(PyObject* object, Doubles& out, VectorArg* in_place, Conversion
     return append_items(object, out, conversion);
   }
   if (PyUnicode_Check(object)) return refuse_str();
+  const ArrayKind kind = recognise(object, conversion);
   Taken taken = Taken::No;
-  switch (recognise(object, conversion)) {
-    case ArrayKind::NdArray:
-      taken = read_vector_buffer(object, Exporter::NdArray, out, in_place, conversion);
-      break;
-    case ArrayKind::NumpyMatrix:
-      taken = read_vector_buffer(object, Exporter::NumpyMatrix, out, in_place, conversion);
-      break;
-    case ArrayKind::Array:
-      taken = read_vector_buffer(object, Exporter::Array, out, in_place, conversion);
-      break;
-    case ArrayKind::MemoryView:
-      taken = read_vector_buffer(object, Exporter::MemoryView, out, in_place, conversion);
-      break;
-    case ArrayKind::Series:
-      taken = read_series(object, out, in_place, conversion);
-      break;
-    case ArrayKind::DataFrame:
-      // Iterating a DataFrame yields its column labels, never its numbers.
-      PyErr_SetString(PyExc_TypeError,
-                      "Can't extract `DataFrame` to `Vec`: pass one column or row (a Series)");
-      return false;
-    case ArrayKind::Failed:
-      return false;
-    case ArrayKind::Other:
-      break;
+  if (Exporter exporter; as_exporter(kind, exporter)) {
+    taken = read_vector_buffer(object, exporter, out, in_place, conversion);
+  } else if (kind == ArrayKind::Series) {
+    taken = read_series(object, out, in_place, conversion);
+  } else if (kind == ArrayKind::DataFrame) {
+    // Iterating a DataFrame yields its column labels, never its numbers.
+    PyErr_SetString(PyExc_TypeError,
+                    "Can't extract `DataFrame` to `Vec`: pass one column or row (a Series)");
+    return false;
+  } else if (kind == ArrayKind::Failed) {
+    return false;
   }
   if (taken != Taken::No) return taken == Taken::Yes;
   return append_iterated(object, out, conversion);
@@ -69,29 +67,13 @@ bool extract_float_matrix(PyObject* object, MatrixArg& out, Conversion& conversi
     return read_rows(object, out, read_row, conversion);
   }
   if (PyUnicode_Check(object)) return refuse_str();
-  Taken taken = Taken::No;
-  switch (recognise(object, conversion)) {
-    case ArrayKind::NdArray:
-      taken = read_matrix_buffer(object, Exporter::NdArray, out, conversion);
-      break;
-    case ArrayKind::NumpyMatrix:
-      taken = read_matrix_buffer(object, Exporter::NumpyMatrix, out, conversion);
-      break;
-    case ArrayKind::Array:
-      taken = read_matrix_buffer(object, Exporter::Array, out, conversion);
-      break;
-    case ArrayKind::MemoryView:
-      taken = read_matrix_buffer(object, Exporter::MemoryView, out, conversion);
-      break;
-    case ArrayKind::DataFrame:
-      return read_dataframe(object, out, conversion);
-    case ArrayKind::Failed:
-      return false;
-    case ArrayKind::Series:
-    case ArrayKind::Other:
-      break;
+  const ArrayKind kind = recognise(object, conversion);
+  if (kind == ArrayKind::Failed) return false;
+  if (kind == ArrayKind::DataFrame) return read_dataframe(object, out, conversion);
+  if (Exporter exporter; as_exporter(kind, exporter)) {
+    const Taken taken = read_matrix_buffer(object, exporter, out, conversion);
+    if (taken != Taken::No) return taken == Taken::Yes;
   }
-  if (taken != Taken::No) return taken == Taken::Yes;
   return read_rows(object, out, read_row, conversion);
 }
 

@@ -2,6 +2,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <utility>
 
 #include "ieee.hpp"
 
@@ -82,23 +83,18 @@ Ref to_python(const Volatility& v, const CallSite& site) {
 
 Ref to_python(const InverseVariance& w, const CallSite& site) {
   Ref list = to_python(w.weights);
-  if (!list) return list;
-  if (!warn_if_floored(site, w.floored, "takes nearly all the weight",
-                       "take nearly all the weight")) {
-    return {};
-  }
-  return list;
+  const bool warned = list && warn_if_floored(site, w.floored, "takes nearly all the weight",
+                                              "take nearly all the weight");
+  return warned ? std::move(list) : Ref();
 }
 
 Ref to_python(const RiskParity& r, const CallSite& site) {
   Ref list = to_python(r.weights);
-  if (!list) return list;
-  if (!warn_if_floored(site, r.floored, "starts with nearly all the weight",
-                       "start with nearly all the weight")) {
-    return {};
-  }
-  if (!warn_if_not_converged(site, r)) return {};
-  return list;
+  const bool warned = list &&
+                      warn_if_floored(site, r.floored, "starts with nearly all the weight",
+                                      "start with nearly all the weight") &&
+                      warn_if_not_converged(site, r);
+  return warned ? std::move(list) : Ref();
 }
 
 }  // namespace quorvel::py
