@@ -12,16 +12,6 @@ from .hostile import (Behaviour, FloatHook, HIterSeq, HList, HSeq, HTuple, Hosti
 from .values import BIG_ALLOC_COUNTS, FLOATS, HUGE_COUNTS, INF, NAN, IntSubclass, odd_number, plain_float
 
 
-def size(case):
-    rng = case.rng
-    r = rng.random()
-    if r < 0.08:
-        return 0
-    if r < 0.7:
-        return rng.randint(1, 4)
-    return rng.randint(5, 12)
-
-
 def wrap_sequence(case, items):
     """Puts items (already made) into one of many sequence forms."""
     rng = case.rng

@@ -265,7 +265,7 @@ def behaviour_raise(case):
     return Behaviour("raise", exception=kind, text=f"raise {kind.__name__}")
 
 
-def float_behaviour(case, target=None):
+def float_behaviour(case):
     """What a __float__ does."""
     rng = case.rng
     r = rng.random()
@@ -279,7 +279,7 @@ def float_behaviour(case, target=None):
         if isinstance(value, FloatSubclass):
             value._case = case
         return Behaviour("return", value=value, text=f"return {brief(value)}")
-    mutation, text = pick_mutation(case, target)
+    mutation, text = pick_mutation(case)
     value = plain_float(case)
     return Behaviour("mutate", value=value, mutation=mutation, text=f"{text}, return {value!r}")
 
@@ -295,7 +295,7 @@ def index_behaviour(case, small=True):
     if r < 0.9:
         value = rng.choice((1.0, "3", None, -1, -2 ** 70, 2 ** 64, IntSubclass(4)))
         return Behaviour("return", value=value, text=f"return {brief(value)}")
-    mutation, text = pick_mutation(case, None)
+    mutation, text = pick_mutation(case)
     value = rng.randint(0, 5)
     return Behaviour("mutate", value=value, mutation=mutation, text=f"{text}, return {value}")
 
@@ -327,7 +327,7 @@ def iter_behaviour(case):
         if value is None:
             return Behaviour("return", value=None, text="__iter__ ok")
         return Behaviour("return", value=value, text=f"__iter__ returns {value!r}")
-    mutation, text = pick_mutation(case, None)
+    mutation, text = pick_mutation(case)
     return Behaviour("mutate", value=None, mutation=mutation, text=f"__iter__ {text}")
 
 
@@ -336,11 +336,11 @@ def step_behaviour(case):
     if rng.random() < 0.7:
         b = behaviour_raise(case)
         return b
-    mutation, text = pick_mutation(case, None)
+    mutation, text = pick_mutation(case)
     return Behaviour("mutate", mutation=mutation, text=text)
 
 
-def hostile_number(case, container_target=None):
+def hostile_number(case):
     """A number whose conversion runs our code."""
     rng = case.rng
     case.hostile = True

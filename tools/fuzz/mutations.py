@@ -7,7 +7,7 @@ from . import imports
 from .values import NAN
 
 
-def pick_mutation(case, target):
+def pick_mutation(case):
     rng = case.rng
     where = rng.random()
     if where < 0.5:

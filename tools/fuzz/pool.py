@@ -55,7 +55,6 @@ class Child:
         self.last_progress = time.monotonic()
         self.buffer = b""
         self.done = None
-        self.ready = None
         self.hung = False
 
 
@@ -241,7 +240,6 @@ class Parent:
             return
         data = json.loads(payload)
         if kind == "ready":
-            child.ready = data
             self.ready_info = self.ready_info or data
         elif kind == "fail":
             self.record(data)
