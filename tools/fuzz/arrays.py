@@ -8,6 +8,7 @@ import math
 import warnings
 
 from . import imports
+from .imports import agreement
 from .hostile import element
 from .values import NAN, plain_float, short
 
@@ -136,12 +137,6 @@ def safe_tolist(arr):
         return f"<tolist failed: {type(exc).__name__}>"
 
 
-def floats_of(nested):
-    if isinstance(nested, list):
-        return [floats_of(x) for x in nested]
-    return float(nested)
-
-
 ARRAY_CODES = "bBuhHiIlLqQfd"
 
 
@@ -204,8 +199,8 @@ def memoryview_of(case, shape):
     reference = None
     if view.format.lstrip("@=<>!") in tuple("bBhHiIlLqQfd?e") and view.ndim in (1, 2):
         try:
-            data = imports.np.asarray(view).tolist() if imports.np is not None else view.tolist()
-            reference = floats_of(data)
+            np = imports.np
+            reference = agreement.iterated(np.asarray(view) if np is not None else view.tolist())
         except Exception:
             reference = None
     released = rng.random() < 0.05

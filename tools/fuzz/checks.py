@@ -5,12 +5,11 @@ here."""
 from __future__ import annotations
 
 import collections
-import math
-import struct
 import sys
 import warnings
 
 from . import imports
+from .imports import agreement
 from .case import build_case, describe_call
 from .plant import Plant
 from .signatures import ENTRY_POINTS, RESULT_SHAPES, SIGNATURES
@@ -42,19 +41,6 @@ def result_shape_ok(shape, result, module):
     if shape == "example":
         return type(result) is module.Example
     return False
-
-
-def same(a, b):
-    """Equality to the bit, any NaN equal to any NaN."""
-    if type(a) is not type(b):
-        return False
-    if type(a) is float:
-        if math.isnan(a) and math.isnan(b):
-            return True
-        return struct.pack("<d", a) == struct.pack("<d", b)
-    if type(a) in (list, tuple):
-        return len(a) == len(b) and all(same(x, y) for x, y in zip(a, b))
-    return a == b
 
 
 def outcome_text(result, exc):
@@ -172,13 +158,9 @@ class Runner:
         result2, exc2, left2 = self.call(fn, args, kwargs, strict)
         if left2:
             return []  # reported through the list call's own cases
-        if exc is None and exc2 is None:
-            if same(result, result2):
-                return []
-        elif exc is not None and exc2 is not None:
-            if (type(exc), str(exc), getattr(exc, "__notes__", None)) == (
-                    type(exc2), str(exc2), getattr(exc2, "__notes__", None)):
-                return []
+        if agreement.agreeing(("ok", result) if exc is None else agreement.raised(exc),
+                              ("ok", result2) if exc2 is None else agreement.raised(exc2)):
+            return []
         slots = ", ".join(f"{SIGNATURES[name][i][0]}={case.notes.get(id(case.args[i]), '?').split(', values=')[0]}"
                           for i in sorted(case.references))
         if exc is not None:

@@ -5,7 +5,8 @@ matrices, counts, floats, flags and texts."""
 from __future__ import annotations
 
 from . import imports
-from .arrays import array_array, floats_of, memoryview_of, numpy_array, pandas_object
+from .imports import agreement
+from .arrays import array_array, memoryview_of, numpy_array, pandas_object
 from .hostile import (Behaviour, FloatHook, HIterSeq, HList, HSeq, HTuple, Hostile, IndexHook, IterOnly, Truthy,
                       attach_container, behaviour_raise, element, float_behaviour, hostile_number,
                       index_behaviour, iter_behaviour, len_behaviour, numpy_like_bool, step_behaviour)
@@ -101,12 +102,12 @@ def vector(case, n, index):
     if r < 0.12 and imports.np is not None:
         arr, ok = numpy_array(case, (n,) if rng.random() < 0.85 else rng.choice(((), (n, 1), (1, n), (2, 2, n), (0,))))
         if ok and arr.ndim == 1:
-            case.references[index] = floats_of(arr.tolist())
+            case.references[index] = agreement.iterated(arr)
         return arr
     if r < 0.16:
         arr, ok = array_array(case, n)
         if ok:
-            case.references[index] = floats_of(arr.tolist())
+            case.references[index] = agreement.iterated(arr)
         return arr
     if r < 0.2:
         view, reference = memoryview_of(case, (n,) if rng.random() < 0.8 else (n, 2))
@@ -158,7 +159,7 @@ def matrix(case, n, index):
         shape = (n, n) if rng.random() < 0.8 else rng.choice(((n,), (n, n, 1), (0, n), (n, 0), (), (n, n + 1)))
         arr, ok = numpy_array(case, shape)
         if ok and arr.ndim == 2:
-            case.references[index] = floats_of(arr.tolist())
+            case.references[index] = agreement.iterated(arr)
         return arr
     if r < 0.19:
         view, reference = memoryview_of(case, (n, n) if rng.random() < 0.8 else (n,))

@@ -1,6 +1,7 @@
-"""The modules the fuzzer loads: the quorvel build under test, and numpy and
+"""The modules the fuzzer loads: the quorvel build under test, numpy and
 pandas when they are importable (other modules read `imports.np` and
-`imports.pd` when they run, after `load_optional`)."""
+`imports.pd` when they run, after `load_optional`), and the test suite's
+own definition of a buffer agreeing with its numbers as lists."""
 
 from __future__ import annotations
 
@@ -8,6 +9,12 @@ import os
 import sys
 import warnings
 
+# tests/agreement.py (and tests/model.py, which it uses) say what agreeing
+# means for the suite; the oracle asks the same question of every buffer it
+# makes, so it takes the same answer.
+TESTS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))), "tests")
+sys.path.insert(0, TESTS)
+import agreement  # noqa: E402,F401 (for the generators and the checks)
 
 np = None
 pd = None
