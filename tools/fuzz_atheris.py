@@ -112,7 +112,7 @@ def main():
 
     sys.path.insert(0, HERE)
     # Only the case builder itself is instrumented, not the modules it uses.
-    import json, selectors, signal, subprocess, tempfile, collections, struct, math, typing  # noqa: F401
+    import ast, inspect, json, selectors, signal, subprocess, tempfile, collections, struct, math, typing  # noqa: F401
     with atheris.instrument_imports():
         from fuzz import case as cases, checks, imports, pool
 
@@ -131,10 +131,10 @@ def main():
         if shim is not None and not connected:
             connect_shim(shim)
             connected.append(True)
-        case, name, args, kwargs = cases.build_case(0, number, options, rng=BytesRandom(data))
+        case, name, args, kwargs = cases.build_case(runner.entries, 0, number, options, rng=BytesRandom(data))
         problems = runner.check(case, name, args, kwargs)
         if problems:
-            again, n2, a2, k2 = cases.build_case(0, number, options, rng=BytesRandom(data))
+            again, n2, a2, k2 = cases.build_case(runner.entries, 0, number, options, rng=BytesRandom(data))
             lines = [f"{kind}: {detail}" for kind, detail, *_ in problems]
             lines.append("call: " + cases.describe_call(again, n2, a2, k2))
             raise Finding("\n".join(lines))

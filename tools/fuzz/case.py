@@ -11,7 +11,6 @@ from . import imports
 from .arrays import safe_tolist
 from .generators import big_matrix, count_value, flag_value, float_value, matrix, text_value, vector
 from .hostile import HList, HTuple, Hostile
-from .signatures import ENTRY_POINTS, SIGNATURES
 from .values import short
 
 
@@ -36,13 +35,14 @@ class Case:
         return obj
 
 
-def build_case(seed, number, options, rng=None) -> tuple:
-    """Returns (case, name, args, kwargs). Deterministic in (seed, number),
-    or in the choices of the given random source."""
+def build_case(entries, seed, number, options, rng=None) -> tuple:
+    """Returns (case, name, args, kwargs) for a call of one of `entries`
+    (signatures.entry_points). Deterministic in (seed, number), or in the
+    choices of the given random source."""
     case = Case(seed, number, options, rng)
     rng = case.rng
-    name = rng.choice(ENTRY_POINTS)
-    params = SIGNATURES[name]
+    name = rng.choice(tuple(entries))
+    params = entries[name].parameters
     # A third of the cases carry no hostile items at all; the rest carry some.
     clean = rng.random() < 0.35
     case.hostility = 0.0 if clean else rng.choice((0.02, 0.1, 0.3))

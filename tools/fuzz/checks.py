@@ -12,7 +12,7 @@ from . import imports
 from .imports import agreement
 from .case import build_case, describe_call
 from .plant import Plant
-from .signatures import ENTRY_POINTS, RESULT_SHAPES, SIGNATURES
+from .signatures import entry_points
 from .values import short
 
 
@@ -22,25 +22,6 @@ from .values import short
 MUST_PROPAGATE = {"__float__", "__index__", "__iter__", "__next__", "__getitem__",
                   "numpy-like __bool__"}
 INTERRUPTS = (KeyboardInterrupt, SystemExit, GeneratorExit)
-
-
-def result_shape_ok(shape, result, module):
-    def floats(x):
-        return type(x) is list and all(type(v) is float for v in x)
-
-    if shape == "floats":
-        return floats(result)
-    if shape == "float":
-        return type(result) is float
-    if shape == "floats3":
-        return type(result) is tuple and len(result) == 3 and all(floats(x) for x in result)
-    if shape == "float4":
-        return type(result) is tuple and len(result) == 4 and all(type(x) is float for x in result)
-    if shape == "floats+float":
-        return type(result) is tuple and len(result) == 2 and floats(result[0]) and type(result[1]) is float
-    if shape == "example":
-        return type(result) is module.Example
-    return False
 
 
 def outcome_text(result, exc):
@@ -56,7 +37,8 @@ class Runner:
         self.options = options
         self.report = report
         self.module = imports.import_module(options.module_path)
-        self.functions = {name: getattr(self.module, name) for name in ENTRY_POINTS}
+        self.entries = entry_points(self.module)
+        self.functions = {name: getattr(self.module, name) for name in self.entries}
         import ctypes
         occurred = ctypes.pythonapi.PyErr_Occurred
         occurred.restype = ctypes.c_void_p
@@ -65,9 +47,6 @@ class Runner:
         self.stats = collections.defaultdict(collections.Counter)
         self.features = collections.Counter()
         self.plant = Plant(options.plant) if options.plant else None
-        missing = sorted(set(getattr(self.module, "__all__", ())) - set(ENTRY_POINTS))
-        if missing:
-            self.report("warn", {"text": f"entry points not fuzzed: {missing}"})
 
     def call(self, fn, args, kwargs, strict):
         occurred = self.occurred
@@ -89,7 +68,7 @@ class Runner:
     def run(self, number):
         options = self.options
         try:
-            case, name, args, kwargs = build_case(options.seed, number, options)
+            case, name, args, kwargs = build_case(self.entries, options.seed, number, options)
         except Exception as exc:  # a bug of this script, not of the module
             import traceback
             self.report("fail", {"case": number, "entry": "?", "kind": "fuzzer error",
@@ -127,8 +106,9 @@ class Runner:
                                        f"{'returned ' + short(repr(result), 100) if exc is None else 'raised ' + type(exc).__name__ + ': ' + str(exc)}"))
         if any(hook == "float-subclass __float__" for hook, _ in case.raised):
             problems.append(("float subclass", "__float__ of a float subclass was called"))
-        if exc is None and not problems and not result_shape_ok(RESULT_SHAPES[name], result, self.module):
-            problems.append(("bad result", f"result {short(repr(result), 200)} is not {RESULT_SHAPES[name]}"))
+        entry = self.entries[name]
+        if exc is None and not problems and not entry.result_ok(result):
+            problems.append(("bad result", f"result {short(repr(result), 200)} is not {entry.result}"))
         stats = self.stats[name]
         stats["calls"] += 1
         stats["ok" if exc is None else type(exc).__name__] += 1
@@ -145,7 +125,7 @@ class Runner:
             problems.extend(self.oracle(case, name, fn, result, exc, strict))
         if options.verbose:
             number = case.number
-            again, n2, a2, k2 = build_case(options.seed, number, options)
+            again, n2, a2, k2 = build_case(self.entries, options.seed, number, options)
             sys.stderr.write(f"case {number}: {describe_call(again, n2, a2, k2)}\n  -> {outcome_text(result, exc)}\n")
             sys.stderr.flush()
         return problems
@@ -161,7 +141,7 @@ class Runner:
         if agreement.agreeing(("ok", result) if exc is None else agreement.raised(exc),
                               ("ok", result2) if exc2 is None else agreement.raised(exc2)):
             return []
-        slots = ", ".join(f"{SIGNATURES[name][i][0]}={case.notes.get(id(case.args[i]), '?').split(', values=')[0]}"
+        slots = ", ".join(f"{self.entries[name].parameters[i][0]}={case.notes.get(id(case.args[i]), '?').split(', values=')[0]}"
                           for i in sorted(case.references))
         if exc is not None:
             import re

@@ -41,14 +41,15 @@ from . import imports
 from .case import build_case, describe_call
 from .plant import Plant
 from .pool import Parent, child_main, describe_cases, reproducer, uses_asan
-from .signatures import ENTRY_POINTS
+from .signatures import Disagreement, entry_points
 
 
 def describe_main(options):
     imports.load_optional(not options.no_numpy, not options.no_pandas)
     warnings.simplefilter("ignore")
+    entries = entry_points(imports.import_module(options.module_path))
     for number in range(options.first, options.first + options.count):
-        case, name, args, kwargs = build_case(options.seed, number, options)
+        case, name, args, kwargs = build_case(entries, options.seed, number, options)
         print(f"case {number}: {describe_call(case, name, args, kwargs)}")
 
 
@@ -59,7 +60,7 @@ def parse_range(text):
     return int(text), 1
 
 
-def print_summary(parent, options, elapsed):
+def print_summary(parent, options, entries, elapsed):
     """Prints the calls made and their outcomes; returns the number of calls."""
     total_calls = sum(c["calls"] for c in parent.stats.values())
     print(f"fuzz: seed {options.seed}, {total_calls} calls in {elapsed:.1f} s "
@@ -68,7 +69,7 @@ def print_summary(parent, options, elapsed):
     if parent.ready_info:
         info = parent.ready_info
         print(f"fuzz: module {info['module']} (numpy: {info['numpy']}, pandas: {info['pandas']})")
-    for entry in ENTRY_POINTS:
+    for entry in entries:
         counts = parent.stats.get(entry, collections.Counter())
         calls = counts.get("calls", 0)
         outcomes = sorted(((v, k) for k, v in counts.items() if k != "calls"), reverse=True)
@@ -150,6 +151,11 @@ def main(argv=None):
     if options.workers is None:
         options.workers = 2 if (os.cpu_count() or 1) >= 2 else 1
 
+    try:
+        entries = entry_points(imports.import_module(options.module_path))
+    except Disagreement as exc:
+        print(f"fuzz: the module and its stub disagree: {exc}", file=sys.stderr)
+        return 2
     parent = Parent(options)
     if options.case is not None or options.cases is not None:
         first, count = (options.case, 1) if options.case is not None else parse_range(options.cases)
@@ -165,7 +171,7 @@ def main(argv=None):
     begin = time.time()
     parent.run(None, begin + options.seconds)
     elapsed = time.time() - begin
-    total_calls = print_summary(parent, options, elapsed)
+    total_calls = print_summary(parent, options, entries, elapsed)
     print_failures(parent, options)
     failing = parent.failing()
     if parent.oracle_mismatches:

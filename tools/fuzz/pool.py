@@ -249,10 +249,6 @@ class Parent:
             for entry, counts in data["stats"].items():
                 self.stats[entry].update(counts)
             self.features.update(data["features"])
-        elif kind == "warn":
-            if not getattr(self, "warned", False):
-                print("fuzz: " + data["text"], file=sys.stderr)
-                self.warned = True
 
     def finish(self, child):
         code = child.proc.wait()
