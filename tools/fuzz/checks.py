@@ -65,7 +65,9 @@ class Runner:
             warnings.simplefilter("ignore")
         return result, exc, left
 
-    def run(self, number):
+    def run(self, number, calling):
+        """Builds case `number` and checks its call; `calling(name)` is told
+        the entry point just before the call, so that a crash names it."""
         options = self.options
         try:
             case, name, args, kwargs = build_case(self.entries, options.seed, number, options)
@@ -75,6 +77,7 @@ class Runner:
                                  "detail": "".join(traceback.format_exception_only(exc)).strip(),
                                  "log": "\n".join("    | " + line for line in traceback.format_exc().splitlines())})
             return
+        calling(name)
         problems = self.check(case, name, args, kwargs)
         for kind, detail, *group in problems:
             self.report("fail", {"case": number, "entry": name, "kind": kind, "detail": detail,

@@ -36,11 +36,15 @@ def child_main(options):
     last = options.first - 1
     deadline = options.until
     fd = out.fileno()
+
+    def calling(name):
+        os.write(fd, b"e %s\n" % name.encode())
+
     for number in range(options.first, options.first + options.count):
         if deadline and time.time() > deadline:
             break
         os.write(fd, b"c %d\n" % number)
-        runner.run(number)
+        runner.run(number, calling)
         last = number
     report("done", {"last": last, "stats": {k: dict(v) for k, v in runner.stats.items()},
                     "features": dict(runner.features)})
@@ -52,6 +56,7 @@ class Child:
     def __init__(self, first, count, proc, log, reader):
         self.first, self.count, self.proc, self.log, self.reader = first, count, proc, log, reader
         self.current = None
+        self.entry = "?"  # the current case's entry point, once the child names it
         self.last_progress = time.monotonic()
         self.buffer = b""
         self.done = None
@@ -236,7 +241,10 @@ class Parent:
     def message(self, child, line):
         kind, _, payload = line.partition(" ")
         if kind == "c":
-            child.current = int(payload)
+            child.current, child.entry = int(payload), "?"
+            return
+        if kind == "e":
+            child.entry = payload
             return
         data = json.loads(payload)
         if kind == "ready":
@@ -273,7 +281,7 @@ class Parent:
             kind, detail = "crash", f"killed by {signal_name(code)}"
         else:
             kind, detail = "abnormal exit", f"exit status {code}"
-        self.record({"case": child.current, "entry": "?", "kind": kind, "detail": detail,
+        self.record({"case": child.current, "entry": child.entry, "kind": kind, "detail": detail,
                      "log": report or log_tail(child), "block": [child.first, child.current]})
 
 
