@@ -156,7 +156,6 @@ class Parent:
         self.failures = collections.OrderedDict()  # signature -> [record, repeats]
         self.stats = collections.defaultdict(collections.Counter)
         self.features = collections.Counter()
-        self.cases_done = 0
         self.children_started = 0
         self.ready_info = None
         self.oracle_mismatches = 0
@@ -243,8 +242,9 @@ class Parent:
         if kind == "c":
             child.current, child.entry = int(payload), "?"
             return
-        if kind == "e":
+        if kind == "e":  # counted here, so that the calls of a child that crashes count too
             child.entry = payload
+            self.stats[payload]["calls"] += 1
             return
         data = json.loads(payload)
         if kind == "ready":
@@ -253,7 +253,6 @@ class Parent:
             self.record(data)
         elif kind == "done":
             child.done = data
-            self.cases_done += data["last"] - child.first + 1
             for entry, counts in data["stats"].items():
                 self.stats[entry].update(counts)
             self.features.update(data["features"])
@@ -272,7 +271,6 @@ class Parent:
             self.record({"case": child.first, "entry": "?", "kind": "child failed", "detail": detail,
                          "log": log_tail(child)})
             return
-        self.cases_done += child.current - child.first
         if child.hung:
             kind, detail = "hang", f"no progress for {self.options.timeout} s"
         elif report:
