@@ -127,12 +127,8 @@ def describe(case, obj, depth=0):
         return "(" + inner + ("," if len(obj) == 1 else "") + ")"
     if type(obj) is float:
         return repr(obj) if math.isfinite(obj) else f"float({repr(obj)!r})"
-    if type(obj) is int and abs(obj) > 2 ** 64:
-        bits = abs(obj).bit_length()
-        sign = "-" if obj < 0 else ""
-        if abs(obj) == 2 ** (bits - 1):
-            return f"{sign}2**{bits - 1}"
-        return f"{sign}<int of {bits} bits>"
+    if type(obj) is int and abs(obj) >= 2 ** 31:
+        return int_text(obj)
     if isinstance(obj, str):
         return short(repr(obj), 80)
     if imports.np is not None and isinstance(obj, imports.np.ndarray):
@@ -149,3 +145,14 @@ def describe_call(case, name, args, kwargs):
               for k, v in kwargs.items()]
     prefix = "quorvel." + name
     return f"{prefix}({', '.join(parts)})"
+def int_text(value):
+    """A big int as Python that says where it lies: 2**63 - 1, -2**62,
+    -2**63 - 1; past 64 bits and nowhere near a power of two, its size."""
+    sign = "-" if value < 0 else ""
+    magnitude = abs(value)
+    for power in (magnitude.bit_length() - 1, magnitude.bit_length()):
+        step = magnitude - 2 ** power
+        if abs(step) <= 2:
+            plus, minus = (" + ", " - ") if value > 0 else (" - ", " + ")
+            return f"{sign}2**{power}" + (f"{plus}{step}" if step > 0 else f"{minus}{-step}" if step else "")
+    return repr(value) if magnitude <= 2 ** 64 else f"{sign}<int of {magnitude.bit_length()} bits>"
