@@ -9,8 +9,10 @@ import random
 
 from . import imports
 from .arrays import safe_tolist
-from .generators import big_matrix, count_value, flag_value, float_value, matrix, text_value, vector
+from .generators import (big_matrix, count_value, flag_value, float_value, matrix, signed_value, strided_view,
+                         text_value, vector)
 from .hostile import HList, HTuple, Hostile
+from .signatures import VIEW
 from .values import short
 
 
@@ -52,8 +54,15 @@ def build_case(entries, seed, number, options, rng=None) -> tuple:
         n = 200
         case.features.add("200x200")
     values = []
-    for index, (_, kind) in enumerate(params):
+    lengths = {}  # parameter -> the length drawn for it
+    names = [p for p, _ in params]
+    # Half the calls that lay a view over `values` get one fitted to the
+    # length drawn for those values; the others, offsets, strides and sizes
+    # drawn one by one.
+    view = {} if set(VIEW) <= set(names) and "values" in names and rng.random() < 0.5 else None
+    for index, (parameter, kind) in enumerate(params):
         m = n if rng.random() < 0.9 else rng.randint(0, 9)
+        lengths[parameter] = 200 if big else m
         if big and kind == "matrix":
             v = big_matrix(200)
             if imports.np is not None and rng.random() < 0.5:
@@ -72,6 +81,11 @@ def build_case(entries, seed, number, options, rng=None) -> tuple:
             v = float_value(case)
         elif kind == "flag":
             v = flag_value(case)
+        elif kind == "signed" and view is not None:
+            view = view or strided_view(case, lengths.get("values", n))
+            v = view[parameter]
+        elif kind == "signed":
+            v = signed_value(case, m)
         else:
             v = text_value(case)
         values.append(v)

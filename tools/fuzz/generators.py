@@ -7,10 +7,10 @@ from __future__ import annotations
 from . import imports
 from .imports import agreement
 from .arrays import array_array, memoryview_of, numpy_array, pandas_object
-from .hostile import (Behaviour, FloatHook, HIterSeq, HList, HSeq, HTuple, Hostile, IndexHook, IterOnly, Truthy,
+from .hostile import (Behaviour, FloatHook, HIterSeq, HList, HSeq, HTuple, Hostile, IterOnly, Truthy,
                       attach_container, behaviour_raise, element, float_behaviour, hostile_number,
-                      index_behaviour, iter_behaviour, len_behaviour, numpy_like_bool, step_behaviour)
-from .values import BIG_ALLOC_COUNTS, FLOATS, HUGE_COUNTS, INF, NAN, IntSubclass, odd_number, plain_float
+                      index_hook, iter_behaviour, len_behaviour, numpy_like_bool, step_behaviour)
+from .values import BIG_ALLOC_COUNTS, FLOATS, HUGE_COUNTS, INF, NAN, SIGNED_EDGES, IntSubclass, odd_number, plain_float
 
 
 def wrap_sequence(case, items):
@@ -215,15 +215,59 @@ def count_value(case, small_limit=12, iterations=False):
     if r < 0.78:
         return rng.choice((-1, -2 ** 63, 2 ** 64, 2 ** 1000, -10 ** 400, True, False))
     if r < 0.88:
-        case.hostile = True
-        b = index_behaviour(case, small=True)
-        obj = IndexHook(case, b)
-        obj._text = f"IndexHook(__index__: {b.text})"
-        return obj
+        return index_hook(case, small=True)
     if imports.np is not None and r < 0.94:
         return rng.choice((imports.np.int64(rng.randint(0, 9)), imports.np.uint8(3), imports.np.int8(-1), imports.np.bool_(True),
                            imports.np.float64(2.0), imports.np.array(3), imports.np.uint64(rng.randint(0, 9))))
     return rng.choice((2.0, "3", None, [3], IntSubclass(2), 1j, b"\x03"))
+
+
+def signed_value(case, n):
+    """An offset, a stride or a size of a view over about n values: small,
+    at the edges of 64 bits and past them, or something that is not an int."""
+    rng = case.rng
+    r = rng.random()
+    if r < 0.45:
+        return rng.randint(-2, n + 2)
+    if r < 0.8:
+        return rng.choice(SIGNED_EDGES)
+    if r < 0.9:
+        return index_hook(case, small=False)
+    np = imports.np
+    if np is not None and r < 0.95:
+        return rng.choice((np.int64(-1), np.int64(2 ** 63 - 1), np.uint64(2 ** 64 - 1), np.int8(3), np.bool_(True),
+                           np.float64(1.0)))
+    return rng.choice((2.0, "3", None, IntSubclass(2), True, 1j))
+
+
+def strided_view(case, length):
+    """offset, row_stride, col_stride, rows and cols (by name) of a view over
+    `length` values: inside them, or reaching just one element past either
+    end; with a stride whose product with the rows passes 2**63 and wraps
+    around to a view that looks inside; or with more rows than memory holds."""
+    rng = case.rng
+    where = rng.choice(("inside", "past the end", "before the start", "wrapping", "huge"))
+    rows, cols = rng.randint(1, 4), rng.randint(1, 3)
+    row_stride, col_stride = rng.choice((0, 1, 2, -1, cols, -cols)), rng.choice((0, 1, -1, 2))
+    if where == "wrapping":
+        k = rng.randint(2, 4)
+        rows = 2 ** k + 1
+        row_stride = rng.choice((1, -1)) * 2 ** (64 - k) + rng.randint(-1, 1)
+    elif where == "huge":
+        rows = rng.choice((2 ** 60, 2 ** 61, 2 ** 62, 2 ** 63 - 1) + (BIG_ALLOC_COUNTS[:2] if case.options.big_alloc else ()))
+        cols, row_stride = rng.randint(0, 1), rng.choice((0, 1))
+    corners = [0, (rows - 1) * row_stride, (cols - 1) * col_stride, (rows - 1) * row_stride + (cols - 1) * col_stride]
+    if where == "wrapping":  # where 64-bit arithmetic puts them
+        corners = [(c + 2 ** 63) % 2 ** 64 - 2 ** 63 for c in corners]
+    low, high = min(corners), max(corners)
+    if where == "past the end":
+        offset = length - high
+    elif where == "before the start":
+        offset = -1 - low
+    else:
+        offset = -low + rng.randint(0, max(0, length - 1 - (high - low)))
+    case.features.add(f"view {where}")
+    return {"offset": offset, "row_stride": row_stride, "col_stride": col_stride, "rows": rows, "cols": cols}
 
 
 def float_value(case):

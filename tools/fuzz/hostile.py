@@ -340,6 +340,15 @@ def step_behaviour(case):
     return Behaviour("mutate", mutation=mutation, text=text)
 
 
+def index_hook(case, small):
+    """An object with only __index__, which does what index_behaviour draws."""
+    case.hostile = True
+    b = index_behaviour(case, small)
+    obj = IndexHook(case, b)
+    obj._text = f"IndexHook(__index__: {b.text})"
+    return obj
+
+
 def hostile_number(case):
     """A number whose conversion runs our code."""
     rng = case.rng
@@ -350,9 +359,7 @@ def hostile_number(case):
         obj = FloatHook(case, b)
         obj._text = f"FloatHook(__float__: {b.text})"
     elif r < 0.8:
-        b = index_behaviour(case, small=False)
-        obj = IndexHook(case, b)
-        obj._text = f"IndexHook(__index__: {b.text})"
+        obj = index_hook(case, small=False)
     else:
         bf, bi = float_behaviour(case), index_behaviour(case, small=False)
         obj = BothHook(case, bf, bi)

@@ -7,6 +7,11 @@ quorvel-stubs/__init__.pyi. A function added to the module is fuzzed with no
 change here. Where the two disagree (a name, a parameter, an annotation this
 file cannot read), `entry_points` raises Disagreement: a run that skipped a
 function it could not describe would pass without having called it.
+
+The module's private hooks (its callables named with one underscore) are
+fuzzed too. The stub leaves them out, so their parameters' kinds go by the
+parameters' names (HOOK_KINDS) and their results by HOOK_RESULTS; a hook
+with a parameter or a name missing there is a Disagreement as well.
 """
 
 from __future__ import annotations
@@ -31,6 +36,18 @@ PASS_COUNTS = {"max_iter"}
 # The types a result annotation may name, checked exactly (no subclasses).
 RESULT_TYPES = {"float": float, "int": int, "bool": bool, "str": str, "bytes": bytes}
 
+# The private hooks' parameters by name: a matrix, vectors, and the signed
+# 64-bit offset, strides and sizes of a strided view over `values`.
+HOOK_KINDS = {"matrix": "matrix", "values": "vector", "x": "vector", "offset": "signed",
+              "row_stride": "signed", "col_stride": "signed", "rows": "signed", "cols": "signed"}
+# The parameters that together lay a view over `values` (see generators.strided_view).
+VIEW = ("offset", "row_stride", "col_stride", "rows", "cols")
+# Results, as annotations: row-major float64 bytes (None: a singular matrix).
+HOOK_RESULTS = {"_invert": "bytes | None", "_matvec": "bytes"}
+# Parameters of hooks built without a text signature (positional only).
+UNSIGNED_HOOKS = {"_invert": ("matrix",),
+                  "_matvec": ("values", "offset", "row_stride", "col_stride", "rows", "cols", "x")}
+
 
 class Disagreement(Exception):
     """The stub and the module do not describe the same functions."""
@@ -44,7 +61,8 @@ class Entry(NamedTuple):
 
 
 def entry_points(module) -> dict:
-    """name -> Entry for every name in the module's __all__."""
+    """name -> Entry for every name in the module's __all__, then for every
+    private hook."""
     stub = Stub(STUB)
     exported = list(module.__all__)
     missing = [name for name in exported if name not in stub.definitions]
@@ -70,14 +88,33 @@ def entry_points(module) -> dict:
         except Disagreement as exc:
             raise Disagreement(f"{name}: {exc}") from None
         entries[name] = Entry(name, tuple(kinds), ast.unparse(result), check)
+    for name in sorted(n for n in vars(module) if n.startswith("_") and not n.startswith("__")):
+        if callable(getattr(module, name)):
+            entries[name] = hook_entry(module, name)
     return entries
 
 
-def parameter_names(module, name):
-    """The parameters of quorvel.<name>, from its text signature."""
+def hook_entry(module, name):
+    names = parameter_names(module, name, UNSIGNED_HOOKS.get(name))
+    unknown = [p for p in names if p not in HOOK_KINDS]
+    if unknown:
+        raise Disagreement(f"the private quorvel.{name}({', '.join(names)}): no kind of value "
+                           f"for {unknown} in HOOK_KINDS")
+    if name not in HOOK_RESULTS:
+        raise Disagreement(f"the private quorvel.{name}: no result shape in HOOK_RESULTS")
+    result = ast.parse(HOOK_RESULTS[name], mode="eval").body
+    return Entry(name, tuple((p, HOOK_KINDS[p]) for p in names), HOOK_RESULTS[name],
+                 result_check(result, {}, module))
+
+
+def parameter_names(module, name, unsigned=None):
+    """The parameters of quorvel.<name>, from its text signature, or else
+    `unsigned` when given."""
     try:
         signature = inspect.signature(getattr(module, name))
     except (TypeError, ValueError) as exc:
+        if unsigned is not None:
+            return list(unsigned)
         raise Disagreement(f"quorvel.{name} has no signature to read: {exc}") from None
     return list(signature.parameters)
 

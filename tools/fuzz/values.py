@@ -23,6 +23,12 @@ HUGE_COUNTS = (2 ** 61, 2 ** 62, 2 ** 63 - 1, 2 ** 63, 2 ** 64 - 1)
 # An AddressSanitizer build aborts on such a request instead, so they are
 # replaced by HUGE_COUNTS there (see --no-big-alloc).
 BIG_ALLOC_COUNTS = (2 ** 40, 2 ** 45, 2 ** 53, 2 ** 53 + 1, 2 ** 59)
+# Offsets, strides and sizes as the core's signed 64-bit integers meet them:
+# both ends of that range and past them, and sizes and strides whose
+# products pass it (16 * 2**60 == 2**64).
+SIGNED_EDGES = (0, 1, -1, 2, -2, 3, 5, 9, 17, 2 ** 31, -2 ** 31, 2 ** 32, 2 ** 60, -2 ** 60, 2 ** 61, 2 ** 62,
+                -2 ** 62, 2 ** 63 - 1, -2 ** 63, 2 ** 63, -2 ** 63 - 1, 2 ** 64 - 1, 2 ** 64, -2 ** 64,
+                2 ** 1000, -10 ** 400)
 
 
 def plain_float(case):
