@@ -8,8 +8,8 @@ import math
 import warnings
 
 from . import imports
-from .imports import agreement
 from .hostile import element
+from .imports import agreement
 from .values import NAN, plain_float, short
 
 

@@ -9,8 +9,8 @@ import sys
 import warnings
 
 from . import imports
-from .imports import agreement
 from .case import build_case, describe_call
+from .imports import agreement
 from .plant import Plant
 from .signatures import entry_points
 from .values import short

@@ -1,15 +1,16 @@
 """The arguments of a call, one kind at a time: sequences of every form
 (hostile ones included) and things that are barely sequences, vectors and
-matrices, counts, floats, flags and texts."""
+matrices, counts, floats, flags, texts, and the signed offsets, strides and
+sizes of a strided view."""
 
 from __future__ import annotations
 
 from . import imports
-from .imports import agreement
 from .arrays import array_array, memoryview_of, numpy_array, pandas_object
 from .hostile import (Behaviour, FloatHook, HIterSeq, HList, HSeq, HTuple, Hostile, IterOnly, Truthy,
                       attach_container, behaviour_raise, element, float_behaviour, hostile_number,
                       index_hook, iter_behaviour, len_behaviour, numpy_like_bool, step_behaviour)
+from .imports import agreement
 from .values import BIG_ALLOC_COUNTS, FLOATS, HUGE_COUNTS, INF, NAN, SIGNED_EDGES, IntSubclass, odd_number, plain_float
 
 
