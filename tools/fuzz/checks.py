@@ -185,8 +185,9 @@ def rearrange(case, values):
 
 
 def signature(detail):
-    """Groups failures that differ only in numbers."""
+    """Groups failures that differ only in numbers (addresses included)."""
     import re
-    text = re.sub(r"-?\d+(\.\d+)?(e[-+]?\d+)?", "N", detail)
+    text = re.sub(r"0x[0-9a-fA-F]+", "0xN", detail)
+    text = re.sub(r"-?\d+(\.\d+)?(e[-+]?\d+)?", "N", text)
     text = re.sub(r"values=\[[^\]]*\]*", "", text)
     return text[:160]
