@@ -215,12 +215,13 @@ def factor_return_decomposition(exposures, factor_returns):
 
 def same(a, b):
     """Bit-for-bit equality (any NaN equals any NaN), recursing through lists
-    and tuples, which must agree in type and length."""
+    and tuples, which must agree in type and length; any other values (None,
+    say) must be of one type and equal."""
     if isinstance(a, float) and isinstance(b, float):
         return math.isnan(a) and math.isnan(b) or struct.pack("<d", a) == struct.pack("<d", b)
     if isinstance(a, (list, tuple)) and type(a) is type(b) and len(a) == len(b):
         return all(same(x, y) for x, y in zip(a, b))
-    return False
+    return type(a) is type(b) and a == b
 
 
 def outcome(function, *args):

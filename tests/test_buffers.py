@@ -8,6 +8,7 @@ import sys
 import pytest
 
 import quorvel as q
+from agreement import agreeing, iterated, outcome
 from model import same
 
 np = pytest.importorskip("numpy")
@@ -33,21 +34,9 @@ def sample(dtype, shape):
     return values
 
 
-def iterated(x):
-    """What iterating the object gives, item by item (rows as lists)."""
-    return [iterated(item) if isinstance(item, (np.ndarray, memoryview)) else float(item) for item in x]
-
-
-def outcome(function, *args):
-    try:
-        return "ok", function(*args)
-    except Exception as exc:
-        return type(exc), str(exc), getattr(exc, "__notes__", None)
-
-
 def agree(function, args, as_lists):
     got, want = outcome(function, *args), outcome(function, *as_lists)
-    assert got[0] == want[0] and (same(got[1], want[1]) if got[0] == "ok" else got == want), (got, want)
+    assert agreeing(got, want), (got, want)
 
 
 def layouts_1d(base):

@@ -4,10 +4,11 @@
     python tools/fuzz_atheris.py [--module-path DIR --shim SHIM.so] [--oracle fail|off]
                                  [libFuzzer flags...] [CORPUS_DIR...]
 
-The fuzzer's bytes drive the same case builder as tools/fuzz.py: every
-choice the builder makes (entry point, argument forms, hostile hooks,
-numbers, numpy layouts, call shape) reads the next bytes of the input, so a
-mutation of the bytes changes a few choices instead of all of them. Each
+The fuzzer's bytes drive the same case builder as tools/fuzz.py (the
+package tools/fuzz/): every choice the builder makes (entry point, argument
+forms, hostile hooks, numbers, numpy layouts, call shape) reads the next
+bytes of the input, so a mutation of the bytes changes a few choices instead
+of all of them. Each
 input makes one call, checked as tools/fuzz.py checks it; a problem raises
 an exception, which atheris reports with the input that caused it. A crash
 in the module is caught by libFuzzer's own signal handlers.
@@ -111,17 +112,17 @@ def main():
 
     sys.path.insert(0, HERE)
     # Only the case builder itself is instrumented, not the modules it uses.
-    import json, selectors, signal, subprocess, tempfile, collections, struct, math  # noqa: F401
+    import ast, inspect, json, selectors, signal, subprocess, tempfile, collections, struct, math, typing  # noqa: F401
     with atheris.instrument_imports():
-        import fuzz
+        from fuzz import case as cases, checks, imports, pool
 
     options = argparse.Namespace(
         seed=0, module_path=ours.module_path, oracle=ours.oracle, plant=ours.plant, verbose=False,
-        big_alloc=not fuzz.uses_asan(os.environ), no_numpy=ours.no_numpy, no_pandas=ours.no_pandas)
-    fuzz.load_optional(not ours.no_numpy, not ours.no_pandas)
+        big_alloc=not pool.uses_asan(os.environ), no_numpy=ours.no_numpy, no_pandas=ours.no_pandas)
+    imports.load_optional(not ours.no_numpy, not ours.no_pandas)
     import warnings
     warnings.simplefilter("ignore")
-    runner = fuzz.Runner(options, lambda kind, payload: sys.stderr.write(f"fuzz_atheris: {payload}\n"))
+    runner = checks.Runner(options, lambda kind, payload: sys.stderr.write(f"fuzz_atheris: {payload}\n"))
     sys.stderr.write(f"fuzz_atheris: module {runner.module.__file__}\n")
     connected = []
     number = 13 if ours.plant else 0  # a planted fault fires on every input
@@ -130,12 +131,12 @@ def main():
         if shim is not None and not connected:
             connect_shim(shim)
             connected.append(True)
-        case, name, args, kwargs = fuzz.build_case(0, number, options, rng=BytesRandom(data))
+        case, name, args, kwargs = cases.build_case(runner.entries, 0, number, options, rng=BytesRandom(data))
         problems = runner.check(case, name, args, kwargs)
         if problems:
-            again, n2, a2, k2 = fuzz.build_case(0, number, options, rng=BytesRandom(data))
+            again, n2, a2, k2 = cases.build_case(runner.entries, 0, number, options, rng=BytesRandom(data))
             lines = [f"{kind}: {detail}" for kind, detail, *_ in problems]
-            lines.append("call: " + fuzz.describe_call(again, n2, a2, k2))
+            lines.append("call: " + cases.describe_call(again, n2, a2, k2))
             raise Finding("\n".join(lines))
 
     atheris.Setup([sys.argv[0]] + libfuzzer_args, test_one_input)
