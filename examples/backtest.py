@@ -42,6 +42,7 @@ import math
 import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -125,16 +126,34 @@ def run(returns: pd.DataFrame, window: int) -> Backtest:
     return Backtest(months, tracks, equal_shares, warned)
 
 
+Series = npt.NDArray[np.floating[Any]]
+
+
+def compounded(returns: Series) -> Series:
+    """Growth of 1 invested at the start: the running product of 1 + r."""
+    return np.cumprod(1.0 + returns)
+
+
+def drawdown(equity: Series) -> Series:
+    """Each month's fall from the highest value reached so far (0 or negative)."""
+    return equity / np.maximum.accumulate(equity) - 1.0
+
+
+def annualised_volatility(returns: Series) -> float:
+    """Sample standard deviation of monthly returns, times sqrt(12)."""
+    return float(returns.std(ddof=1)) * math.sqrt(12.0)
+
+
 def summary(track: Track) -> dict[str, float]:
-    r = np.asarray(track.returns)
-    equity = np.cumprod(1.0 + r)
+    r = np.asarray(track.returns, dtype=np.float64)
+    equity = compounded(r)
     w = np.asarray(track.weights)
-    volatility = float(r.std(ddof=1)) * math.sqrt(12.0)
+    volatility = annualised_volatility(r)
     return {
         "return": float(equity[-1] ** (12.0 / len(r)) - 1.0),
         "volatility": volatility,
         "sharpe": float(r.mean()) * 12.0 / volatility,
-        "drawdown": float((equity / np.maximum.accumulate(equity) - 1.0).min()),
+        "drawdown": float(drawdown(equity).min()),
         "turnover": float(0.5 * np.abs(np.diff(w, axis=0)).sum(axis=1).mean()),
     }
 
