@@ -18,9 +18,22 @@ It prints annualised return (geometric), annualised volatility, Sharpe ratio
 sqrt(12)), maximum drawdown of the compounded curve, turnover (the average
 monthly half-sum of |change of the target weights|) and, for risk parity, in
 how many windows the risk shares (`risk_contribution`) came out equal to
-within 1e-8. It saves a plot of the equity curves and of each scheme's
-ex-ante risk shares through time to PATH (default `backtest.png` in the
-current folder). Nothing is downloaded.
+within 1e-8. Nothing is downloaded.
+
+It saves a plot to PATH (default `backtest.png` in the current folder), titled
+with the data, the window and the out-of-sample months, with, top to bottom:
+
+- growth of 1 for each scheme, on a log axis;
+- each scheme's drawdown in percent (the fall of that curve from its running
+  peak), on the same time axis;
+- growth of 1 at matched volatility: each scheme's monthly returns times one
+  constant so that every scheme has 10% annualised volatility, then
+  compounded. The constant comes from the whole sample's volatility, so the
+  panel compares the curves at equal risk after the fact; it is not a
+  strategy one could have traded;
+- the ex-ante risk shares (`risk_contribution` on the window's covariance)
+  of the three factors through time for equal weights, inverse volatility,
+  minimum variance and risk parity.
 
 The data: the monthly Fama-French factor returns, July 1926 to November 2018
 (market excess return Mkt-RF, size SMB, value HML, and the risk-free rate RF,
