@@ -18,9 +18,22 @@ It prints annualised return (geometric), annualised volatility, Sharpe ratio
 sqrt(12)), maximum drawdown of the compounded curve, turnover (the average
 monthly half-sum of |change of the target weights|) and, for risk parity, in
 how many windows the risk shares (`risk_contribution`) came out equal to
-within 1e-8. It saves a plot of the equity curves and of each scheme's
-ex-ante risk shares through time to PATH (default `backtest.png` in the
-current folder). Nothing is downloaded.
+within 1e-8. Nothing is downloaded.
+
+It saves a plot to PATH (default `backtest.png` in the current folder), titled
+with the data, the window and the out-of-sample months, with, top to bottom:
+
+- growth of 1 for each scheme, on a log axis;
+- each scheme's drawdown in percent (the fall of that curve from its running
+  peak), on the same time axis;
+- growth of 1 at matched volatility: each scheme's monthly returns times one
+  constant so that every scheme has 10% annualised volatility, then
+  compounded. The constant comes from the whole sample's volatility, so the
+  panel compares the curves at equal risk after the fact; it is not a
+  strategy one could have traded;
+- the ex-ante risk shares (`risk_contribution` on the window's covariance)
+  of the three factors through time for equal weights, inverse volatility,
+  minimum variance and risk parity.
 
 The data: the monthly Fama-French factor returns, July 1926 to November 2018
 (market excess return Mkt-RF, size SMB, value HML, and the risk-free rate RF,
@@ -42,6 +55,7 @@ import math
 import warnings
 from dataclasses import dataclass, field
 from pathlib import Path
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
@@ -50,10 +64,20 @@ from arch.data import frenchdata
 
 import quorvel
 
+if TYPE_CHECKING:
+    from matplotlib.axes import Axes
+
 ASSETS = ["Mkt-RF", "SMB", "HML"]
 SCHEMES = ["equal", "inverse volatility", "minimum variance", "risk parity", "inverse variance"]
 RISK_PARITY_PASSES, RISK_PARITY_TOLERANCE = 1000, 1e-10
 EQUAL_SHARES_WITHIN = 1e-8
+# The plot: the annualised volatility every scheme is scaled to in the
+# matched-volatility panel, one colour per scheme and per factor, and the
+# schemes whose risk shares get a panel.
+MATCHED_VOLATILITY = 0.10
+SCHEME_COLOURS = dict(zip(SCHEMES, ["tab:blue", "tab:orange", "tab:green", "tab:red", "tab:purple"]))
+ASSET_COLOURS = dict(zip(ASSETS, ["#1b9e77", "#d95f02", "#7570b3"]))
+SHARE_PANELS = ["equal", "inverse volatility", "minimum variance", "risk parity"]
 
 
 def load_returns() -> pd.DataFrame:
@@ -125,16 +149,34 @@ def run(returns: pd.DataFrame, window: int) -> Backtest:
     return Backtest(months, tracks, equal_shares, warned)
 
 
+Series = npt.NDArray[np.floating[Any]]
+
+
+def compounded(returns: Series) -> Series:
+    """Growth of 1 invested at the start: the running product of 1 + r."""
+    return np.cumprod(1.0 + returns)
+
+
+def drawdown(equity: Series) -> Series:
+    """Each month's fall from the highest value reached so far (0 or negative)."""
+    return equity / np.maximum.accumulate(equity) - 1.0
+
+
+def annualised_volatility(returns: Series) -> float:
+    """Sample standard deviation of monthly returns, times sqrt(12)."""
+    return float(returns.std(ddof=1)) * math.sqrt(12.0)
+
+
 def summary(track: Track) -> dict[str, float]:
-    r = np.asarray(track.returns)
-    equity = np.cumprod(1.0 + r)
+    r = np.asarray(track.returns, dtype=np.float64)
+    equity = compounded(r)
     w = np.asarray(track.weights)
-    volatility = float(r.std(ddof=1)) * math.sqrt(12.0)
+    volatility = annualised_volatility(r)
     return {
         "return": float(equity[-1] ** (12.0 / len(r)) - 1.0),
         "volatility": volatility,
         "sharpe": float(r.mean()) * 12.0 / volatility,
-        "drawdown": float((equity / np.maximum.accumulate(equity) - 1.0).min()),
+        "drawdown": float(drawdown(equity).min()),
         "turnover": float(0.5 * np.abs(np.diff(w, axis=0)).sum(axis=1).mean()),
     }
 
@@ -161,29 +203,119 @@ def table(result: Backtest) -> str:
     return "\n".join(lines)
 
 
-def plot(result: Backtest, path: Path) -> None:
+def plain_number(value: float, _position: float | None = None) -> str:
+    """Tick label for a log axis: 0.5, 1, 20, 100 rather than powers of ten."""
+    return f"{value:g}"
+
+
+def plain_number_at_2_and_5(value: float, _position: float | None = None) -> str:
+    """Minor tick label on a log axis: only at 2 and 5 times a power of ten."""
+    if value <= 0.0:
+        return ""
+    leading = round(value / 10.0 ** math.floor(math.log10(value)))
+    return f"{value:g}" if leading in (2, 5) else ""
+
+
+def log_growth_axis(axes: Axes) -> None:
+    """Log scale with decades labelled and 2s and 5s labelled smaller in between."""
+    from matplotlib.ticker import FuncFormatter, LogLocator
+
+    axes.set_yscale("log")
+    axes.yaxis.set_major_locator(LogLocator(base=10.0, subs=(1.0,)))
+    axes.yaxis.set_major_formatter(FuncFormatter(plain_number))
+    axes.yaxis.set_minor_locator(LogLocator(base=10.0, subs=tuple(float(k) for k in range(2, 10))))
+    axes.yaxis.set_minor_formatter(FuncFormatter(plain_number_at_2_and_5))
+    axes.tick_params(axis="y", which="minor", labelsize="small")
+    axes.grid(True, which="major", axis="y", linewidth=0.6, alpha=0.5)
+    axes.grid(True, which="minor", axis="y", linewidth=0.4, alpha=0.25)
+    axes.grid(True, which="major", axis="x", linewidth=0.4, alpha=0.3)
+
+
+def month_name(month: pd.Period) -> str:
+    return month.strftime("%B %Y")
+
+
+def plot(result: Backtest, path: Path, window: int) -> None:
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import AutoMinorLocator, MultipleLocator, PercentFormatter
 
     dates = pd.PeriodIndex(result.months).to_timestamp().to_numpy()
-    figure = plt.figure(figsize=(11, 9), layout="constrained")
-    grid = figure.add_gridspec(3, 2)
+    returns = {name: np.asarray(result.tracks[name].returns, dtype=np.float64) for name in SCHEMES}
+    falls_of = {name: drawdown(compounded(r)) for name, r in returns.items()}
+    first, last = result.months[0], result.months[-1]
+
+    figure = plt.figure(figsize=(12, 14), layout="constrained")
+    figure.suptitle(
+        f"Rolling {window}-month backtest of five weighting schemes, out of sample "
+        f"{month_name(first)} to {month_name(last)} ({len(result.months)} months)\n"
+        f"Data: monthly Fama\u2013French factors {', '.join(ASSETS)}, from Kenneth R. French's Data Library "
+        "(via the arch package)\n"
+        f"Each month's weights are fitted on the previous {window} months and held for that month; "
+        "no transaction costs",
+        fontsize="large")
+    grid = figure.add_gridspec(5, 2, height_ratios=[3.0, 1.7, 3.0, 2.2, 2.2])
+
     curves = figure.add_subplot(grid[0, :])
     for name in SCHEMES:
-        curves.plot(dates, np.cumprod(1.0 + np.asarray(result.tracks[name].returns)), label=name, linewidth=1)
-    curves.set_yscale("log")
-    curves.set_title("Growth of 1 (out of sample, monthly rebalancing)")
+        curves.plot(dates, compounded(returns[name]), label=name, color=SCHEME_COLOURS[name], linewidth=1)
+    log_growth_axis(curves)
+    curves.set_title("Growth of 1, out of sample, rebalanced monthly", fontsize="medium")
+    curves.set_ylabel("value of 1 invested (log scale)")
     curves.legend(loc="upper left", fontsize="small")
-    for k, name in enumerate(["equal", "inverse volatility", "minimum variance", "risk parity"]):
-        axes = figure.add_subplot(grid[1 + k // 2, k % 2])
+
+    falls = figure.add_subplot(grid[1, :], sharex=curves)
+    for name in SCHEMES:
+        falls.plot(dates, 100.0 * falls_of[name], label=name, color=SCHEME_COLOURS[name], linewidth=0.8)
+    falls.axhline(0.0, color="grey", linewidth=0.5)
+    deepest = min(float(f.min()) for f in falls_of.values())
+    # Room under the deepest fall for the legend.
+    falls.set_ylim(5.0 * math.floor(20.0 * deepest) - 10.0, 2.0)
+    falls.yaxis.set_major_locator(MultipleLocator(10.0))
+    falls.yaxis.set_major_formatter(PercentFormatter(xmax=100.0, decimals=0))
+    falls.set_title("Drawdown: fall of each curve above from its running peak", fontsize="medium")
+    falls.set_ylabel("drawdown (%)")
+    falls.grid(True, linewidth=0.4, alpha=0.3)
+    falls.legend(loc="lower right", fontsize="x-small", ncol=len(SCHEMES))
+
+    matched = figure.add_subplot(grid[2, :], sharex=curves, sharey=curves)
+    for name in SCHEMES:
+        scale = MATCHED_VOLATILITY / annualised_volatility(returns[name])
+        matched.plot(dates, compounded(scale * returns[name]), label=f"{name} (returns x {scale:.2f})",
+                     color=SCHEME_COLOURS[name], linewidth=1)
+    log_growth_axis(matched)
+    matched.set_title(
+        f"Growth of 1 at matched volatility: each scheme's monthly returns times one constant, so that every "
+        f"scheme has {MATCHED_VOLATILITY:.0%} annualised volatility\n"
+        "Ex post: the constant uses the whole sample's volatility, so this is a comparison device, "
+        "not a tradable strategy", fontsize="medium")
+    matched.set_ylabel(f"value of 1 at {MATCHED_VOLATILITY:.0%} volatility (log scale)")
+    matched.legend(loc="upper left", fontsize="small")
+
+    for axes in (curves, falls, matched):
+        axes.xaxis.set_minor_locator(AutoMinorLocator(2))
+        axes.set_xlabel("year")
+        axes.margins(x=0.01)
+
+    # One y range for all share panels, so that their swings compare at a glance.
+    first_share: Axes | None = None
+    for k, name in enumerate(SHARE_PANELS):
+        axes = figure.add_subplot(grid[3 + k // 2, k % 2], sharex=curves, sharey=first_share)
+        first_share = first_share or axes
         shares = np.asarray(result.tracks[name].shares)
         for j, asset in enumerate(ASSETS):
-            axes.plot(dates, shares[:, j], label=asset, linewidth=0.8)
-        axes.set_title(f"Risk shares: {name}", fontsize="medium")
-        axes.axhline(1.0 / len(ASSETS), color="grey", linewidth=0.5, linestyle="--")
-        axes.legend(loc="upper left", fontsize="x-small")
+            axes.plot(dates, shares[:, j], label=asset, color=ASSET_COLOURS[asset], linewidth=0.8)
+        axes.axhline(1.0 / len(ASSETS), color="grey", linewidth=0.7, linestyle="--",
+                     label=f"equal share (1/{len(ASSETS)})")
+        axes.axhline(0.0, color="grey", linewidth=0.4)
+        axes.yaxis.set_major_formatter(PercentFormatter(xmax=1.0, decimals=0))
+        axes.set_title(f"Ex-ante risk shares (window covariance): {name}", fontsize="medium")
+        axes.set_ylabel("share of portfolio volatility")
+        axes.set_xlabel("year")
+        axes.grid(True, linewidth=0.4, alpha=0.3)
+        axes.legend(loc="upper left", fontsize="x-small", ncol=len(ASSETS) + 1)
     figure.savefig(path, dpi=110)
     plt.close(figure)
 
@@ -196,7 +328,7 @@ def main(argv: list[str] | None = None) -> None:
     returns = load_returns()
     result = run(returns, options.window)
     print(table(result))
-    plot(result, options.plot)
+    plot(result, options.plot, options.window)
     print(f"plot saved to {options.plot}")
 
 
