@@ -1,6 +1,5 @@
 #include "warnings.hpp"
 
-#include <charconv>
 #include <string>
 
 #include "ieee.hpp"
@@ -9,13 +8,19 @@
 namespace quorvel::py {
 namespace {
 
-/// The shortest text that reads back as the same double, as repr() gives
-/// ("nan", "inf" and "-inf" for those).
+/// The shortest text that reads back as the same double: repr() of the
+/// float, from the interpreter's own formatting (C code, no Python runs).
+/// Empty if the interpreter cannot make it (out of memory).
 std::string shortest(double value) {
-  if (is_nan(value)) return "nan";
-  char text[32];
-  const auto done = std::to_chars(text, text + sizeof text, value);
-  return std::string(text, done.ptr);
+  Ref number = Ref::steal(PyFloat_FromDouble(canonical(value)));
+  Ref text = number ? Ref::steal(PyObject_Repr(number.get())) : Ref();
+  Py_ssize_t size = 0;
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return {};
+  }
+  return std::string(utf8, static_cast<std::size_t>(size));
 }
 
 bool warn(const std::string& message) {
