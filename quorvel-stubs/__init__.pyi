@@ -448,7 +448,7 @@ def risk_parity_weights(
             risk_contribution()``.
         RuntimeWarning: when a diagonal variance is NaN or negative, e.g.
             ``risk_parity_weights: the variance of asset 0 (covariance[0][0])
-            is -1; it is counted as 1e-18, so that asset starts with nearly
+            is -1.0; it is counted as 1e-18, so that asset starts with nearly
             all the weight``.
 
     Example:

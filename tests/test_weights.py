@@ -129,7 +129,7 @@ def test_rank_weights_long_inputs(n, ascending):
 
 STOPPED = "risk_parity_weights did not converge: after 0 passes the portfolio variance is "
 CHECK = "; check the shares with risk_contribution()"
-FLOORED = ("risk_parity_weights: the variance of asset 0 (covariance[0][0]) is -1; it is counted as 1e-18, "
+FLOORED = ("risk_parity_weights: the variance of asset 0 (covariance[0][0]) is -1.0; it is counted as 1e-18, "
            "so that asset starts with nearly all the weight")
 
 
