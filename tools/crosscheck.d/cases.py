@@ -128,7 +128,7 @@ def covariance(rng, kind, n):
     with np.errstate(all="ignore"):
         if kind in kc.KINDS:
             m = kc.covariance(rng, kind, n)
-        elif kind == "pivot_edge":  # one pivot exactly at, or an ulp or two off, 1e-14
+        elif kind == "pivot_edge":  # one pivot of +-1e-14, an ulp either side of it, or 2e-14
             m = kc.dominant(rng, n)
             i = int(rng.integers(n))
             m[i, :] = m[:, i] = 0.0

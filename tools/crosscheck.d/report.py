@@ -2,6 +2,7 @@
 
 import struct
 
+import cases
 import wire
 
 
@@ -64,52 +65,47 @@ def clip(record, limit=96):
     return text if len(text) <= 2 * limit else f"{text[:2 * limit]}... ({len(record)} bytes)"
 
 
-def show_mismatch(args, outcome, case, expected, got):
-    target = outcome.target.name
-    print(f"mismatch on {target}, seed {args.seed}, case {case.index}: {wire.describe(case)}")
+def show_mismatch(args, target, index, expected, got):
+    case = cases.make_case(args.seed, index)
+    print(f"mismatch on {target}, seed {args.seed}, case {index}: {wire.describe(case)}")
     print(f"  first difference at {first_difference(expected, got)}")
     print(f"  module bytes: {clip(expected)}")
     print(f"  driver bytes: {clip(got)}")
     plant = f" --plant {args.plant}" if args.plant else ""
-    print(f"  again: tools/crosscheck --seed {args.seed} --only {case.index} --targets {target}{plant}")
+    print(f"  again: tools/crosscheck --seed {args.seed} --only {index} --targets {target}{plant}")
 
 
-def summarise(args, calls, expected, outcomes, elapsed):
-    """Prints the per-target lines, the first mismatches and the closing
-    line; returns the exit status."""
-    if args.only:
-        for case, record in zip(calls, expected):
+def summarise(args, only, outcomes, elapsed):
+    """Prints the calls of --only, the first mismatches, one line per
+    target and the closing line; returns the exit status."""
+    if only:
+        for k, (case, record) in enumerate(zip(*only)):
             print(f"case {case.index}: import numpy as np, struct, quorvel; {wire.python_source(case)}")
             print(f"  module: {', '.join(f'{p} {t}' for p, t in items(record))}")
-    total_cases = total_mismatches = 0
+            for outcome in outcomes:
+                if len(outcome.records) == len(only[0]):
+                    got = outcome.records[k]
+                    print(f"  {outcome.target.name}: {', '.join(f'{p} {t}' for p, t in items(got))}")
     shown = 0
-    failed = False
+    for outcome in outcomes:
+        for index, want, got in outcome.examples[:max(0, args.show - shown)]:
+            show_mismatch(args, outcome.target.name, index, want, got)
+            shown += 1
     lines = []
     for outcome in outcomes:
         name = outcome.target.name
         if outcome.failure:
-            failed = True
-            lines.append(f"{name:14} FAILED: {outcome.failure.splitlines()[0]}")
             print(f"{name} failed:\n{outcome.failure}")
+            lines.append(f"{name:14} FAILED: {outcome.failure.splitlines()[0][:100]}")
             continue
-        mismatches = [i for i, (want, got) in enumerate(zip(expected, outcome.records)) if want != got]
-        for i in mismatches:
-            if shown < args.show:
-                show_mismatch(args, outcome, calls[i], expected[i], outcome.records[i])
-                shown += 1
-        if args.only:
-            for case, record in zip(calls, outcome.records):
-                print(f"  {name} case {case.index}: {', '.join(f'{p} {t}' for p, t in items(record))}")
-        total_cases += len(calls)
-        total_mismatches += len(mismatches)
         about = outcome.about
         lines.append(f"{name:14} {about.get('compiler', '?'):13} {about.get('stdlib', '?'):13} "
                      f"{about.get('processor', '?'):7} {about.get('endian', '?'):6} "
-                     f"{len(calls):7} cases {len(mismatches):6} mismatches   "
+                     f"{outcome.cases:7} cases {outcome.mismatches:6} mismatches   "
                      f"build {outcome.build_seconds:5.1f} s  run {outcome.run_seconds:5.1f} s")
     print("\n".join(lines))
     print(f"total {elapsed:.1f} s")
-    print(f"{total_cases} cases, {total_mismatches} mismatches")
-    if failed:
+    print(f"{sum(o.cases for o in outcomes)} cases, {sum(o.mismatches for o in outcomes)} mismatches")
+    if any(o.failure for o in outcomes):
         return 2
-    return 1 if total_mismatches else 0
+    return 1 if any(o.mismatches for o in outcomes) else 0
