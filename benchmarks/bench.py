@@ -55,6 +55,8 @@ def covariance(n, seed=0):
 
 
 def row(label, value, goal=""):
+    # compare.py reads the label from a field of 68 columns.
+    assert len(label) <= 68, f"label longer than 68 characters: {label}"
     print(f"  {label:<68}{value:>10}  {goal}")
 
 
@@ -95,7 +97,7 @@ def reading():
     for _ in range(20):
         q.portfolio_variance(wb, big)
     faults = (resource.getrusage(resource.RUSAGE_SELF).ru_minflt - before) / 20
-    row("minor page faults per portfolio_variance call, 1500x1500 float64 array", f"{faults:.1f}", "goal <= 16")
+    row("minor page faults per portfolio_variance call, 1500x1500 float64", f"{faults:.1f}", "goal <= 16")
 
     for n in (100, 1000):
         s, x = covariance(n), np.full(n, 1 / n)
@@ -164,14 +166,14 @@ def parity_passes(cov, seconds):
 def threads():
     print("2. Threads and signals")
     big = covariance(900)
-    row("a second thread's pace during minimum_variance_weights(900x900) / alone",
+    row("other thread's pace during minimum_variance_weights(900x900) / alone",
         f"{pace(lambda: q.minimum_variance_weights(big)):.2f}", "goal >= 0.4")
     # The same over half a second of risk-parity passes on a small matrix.
     small = covariance(60)
     passes = parity_passes(small, 0.5)
     row("other thread's pace during risk_parity_weights(60x60), 0.5 s / alone",
         f"{pace(lambda: q.risk_parity_weights(small, passes, -1.0)):.2f}", "goal >= 0.4")
-    row("Ctrl-C during risk_parity_weights(cov, 10**12, -1.0): seconds to KeyboardInterrupt",
+    row("Ctrl-C in endless risk_parity_weights: seconds to KeyboardInterrupt",
         f"{interrupt_latency():.3f}", "goal < 1")
 
 
