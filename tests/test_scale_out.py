@@ -29,8 +29,10 @@ def bits(value):
 
 @pytest.fixture(scope="module")
 def client():
-    # Worker processes, as in the example: each imports quorvel and numpy anew.
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+    # Workers in this process: worker processes cannot be spawned when pytest
+    # runs from standard input, as tools/sanitize runs it. The example's own
+    # run below has worker processes.
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=False,
                                   dashboard_address=None) as cluster, distributed.Client(cluster) as client:
         yield client
 
