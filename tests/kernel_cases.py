@@ -1,4 +1,5 @@
-"""Seeded inputs for the kernel tests, and a numpy model of the inversion.
+"""Seeded inputs for the kernel tests, and a numpy model of the inversion
+(the same arithmetic as model.invert_matrix, fast enough for large sizes).
 
 Imported both by tests/test_kernels.py and by the child processes it starts
 (one per kernel build), so every process rebuilds the very same inputs from
@@ -9,12 +10,11 @@ import math
 
 import numpy as np
 
-import model
-
 EXTREMES = np.array([0.0, -0.0, np.inf, -np.inf, np.nan, 1e300, -1e300, 5e-324, -1e-300])
 # Sizes next to every size at which the elimination changes its shape: the
-# plain loop below 24, panels of 16 up to 500 and of 32 above, tiles of 16
-# or 32 columns and single vectors of 4 or 8.
+# plain loop below 24, panels of 8 pivot steps below 64, of 16 up to 500 and
+# of 32 above; tiles of 4 columns (portable), 16 (AVX2) or 32 (AVX-512),
+# then single vectors of 4 or 8 columns and single columns.
 EDGES = [1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 23, 24, 25, 31, 32, 33, 40, 47, 48, 49, 63, 64, 65,
          71, 80, 81, 95, 96, 97, 127, 128, 129]
 LARGE = [150, 200, 255, 257, 300, 499, 500, 501, 533, 600]
@@ -215,29 +215,16 @@ def textbook_inverse(matrix):
     return a[:, n:]
 
 
+def textbook_rows(rows):
+    """textbook_inverse as model.regularized_inverse takes it: rows in, rows
+    of Python floats (or None) out."""
+    inverse = textbook_inverse(np.array(rows, dtype=np.float64))
+    return None if inverse is None else inverse.tolist()
+
+
 def in_order_matvec(a, x):
     s = np.full(a.shape[0], -0.0)
     with np.errstate(all="ignore"):
         for j in range(a.shape[1]):
             s = s + a[:, j] * x[j]
     return s
-
-
-def regularized(matrix):
-    inverse = textbook_inverse(matrix)
-    if inverse is None:
-        inverse = textbook_inverse(matrix + np.diag(np.full(matrix.shape[0], 1e-12)))
-    if inverse is None:
-        raise ValueError("covariance matrix is singular")
-    return inverse
-
-
-def minimum_variance_weights(matrix):
-    ones = np.ones(matrix.shape[0])
-    return model.normalize(list(in_order_matvec(regularized(matrix), ones)))
-
-
-def mean_variance_weights(expected_returns, matrix, risk_aversion):
-    with np.errstate(all="ignore"):
-        u = in_order_matvec(regularized(matrix), expected_returns) / model.floor_at(risk_aversion, 1e-12)
-    return model.equal_weights(len(u)) if model.total(u) == 0.0 else model.normalize(list(u))

@@ -110,29 +110,33 @@ def invert_matrix(matrix):
     return [row[n:] for row in a]
 
 
-def regularized_inverse(covariance):
-    inverse = invert_matrix(covariance)
+def regularized_inverse(covariance, invert=invert_matrix):
+    """The inverse, else the inverse with 1e-12 added to the diagonal (and
+    nowhere else: an off-diagonal -0.0 stays -0.0). `invert` may be any
+    elimination with invert_matrix's arithmetic that takes and returns
+    lists of rows (kernel_cases has a faster one for large matrices)."""
+    inverse = invert(covariance)
     if inverse is None:
         ridged = [list(row) for row in covariance]
         for i in range(len(ridged)):
             ridged[i][i] = ridged[i][i] + 1e-12
-        inverse = invert_matrix(ridged)
+        inverse = invert(ridged)
     if inverse is None:
         raise ValueError("covariance matrix is singular")
     return inverse
 
 
-def minimum_variance_weights(covariance):
+def minimum_variance_weights(covariance, *, invert=invert_matrix):
     n = check_square_matrix(covariance)
-    return normalize(matvec(regularized_inverse(covariance), [1.0] * n))
+    return normalize(matvec(regularized_inverse(covariance, invert), [1.0] * n))
 
 
-def mean_variance_weights(expected_returns, covariance, risk_aversion):
+def mean_variance_weights(expected_returns, covariance, risk_aversion, *, invert=invert_matrix):
     n = check_square_matrix(covariance)
     if len(expected_returns) != n:
         raise ValueError("expected_returns length must match covariance dimensions")
     lam = floor_at(risk_aversion, 1e-12)
-    u = [x / lam for x in matvec(regularized_inverse(covariance), expected_returns)]
+    u = [x / lam for x in matvec(regularized_inverse(covariance, invert), expected_returns)]
     return equal_weights(n) if total(u) == 0.0 else normalize(u)
 
 

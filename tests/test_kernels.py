@@ -17,6 +17,7 @@ import numpy as np
 import pytest
 
 import kernel_cases as kc
+import model
 import quorvel
 
 LEVELS = ["portable", "avx2", "avx512"]
@@ -172,7 +173,8 @@ def test_identity_columns_and_their_edges(plant, n):
 def test_weights_match_the_model(kind, n):
     rng = np.random.default_rng(n)
     s, er = kc.covariance(rng, kind, n), rng.standard_normal(n)
+    rows, fast = s.tolist(), {"invert": kc.textbook_rows}
     assert kc.outcome(quorvel.minimum_variance_weights, s) == \
-        kc.outcome(kc.minimum_variance_weights, s, model=True)
+        kc.outcome(functools.partial(model.minimum_variance_weights, **fast), rows, model=True)
     assert kc.outcome(quorvel.mean_variance_weights, er, s, 2.0) == \
-        kc.outcome(kc.mean_variance_weights, er, s, 2.0, model=True)
+        kc.outcome(functools.partial(model.mean_variance_weights, **fast), er.tolist(), rows, 2.0, model=True)

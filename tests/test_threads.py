@@ -1,10 +1,10 @@
 """Long calls let other threads run, and Ctrl-C (any signal handler that
 raises) ends them with that exception."""
 
+import json
 import signal
 import subprocess
 import sys
-import threading
 import time
 
 import pytest
@@ -19,36 +19,69 @@ def covariance(n, seed=0):
     return a @ a.T / (2 * n)
 
 
-def test_another_thread_keeps_its_pace_during_long_work():
-    cov = covariance(60)
-    ticks, stop = [0], threading.Event()
+PROGRESS = """
+import importlib.util, json, signal, sys, threading
+located = importlib.util.spec_from_file_location("quorvel", sys.argv[1])
+quorvel = importlib.util.module_from_spec(located)
+located.loader.exec_module(quorvel)
 
-    def spin():
-        while not stop.is_set():
-            ticks[0] += 1
+class Done(Exception):
+    pass
 
-    spinner = threading.Thread(target=spin)
-    spinner.start()
-    try:
-        time.sleep(0.2)  # the spinner alone
-        start, began = ticks[0], time.perf_counter()
-        time.sleep(0.2)
-        alone = (ticks[0] - start) / (time.perf_counter() - began)
-        passes = 200
-        while True:  # long enough to dwarf the interpreter's 5 ms switch interval
-            start, began = ticks[0], time.perf_counter()
-            q.risk_parity_weights(cov, passes, -1.0)
-            took = time.perf_counter() - began
-            if took > 0.3:
-                break
-            passes *= 4
-        during = (ticks[0] - start) / took
-    finally:
-        stop.set()
-        spinner.join()
-    # Holding the lock throughout would leave the spinner a few switch
-    # intervals at most: a pace near zero.
-    assert during / alone > 0.1
+events, started, stuck = [], threading.Event(), threading.Event()
+
+def count():
+    # Far more counting than fits in the few switch intervals before the
+    # call begins: finishing it needs the lock while the call runs.
+    started.wait()
+    n = 0
+    while n < 1_000_000:
+        n += 1
+    if not stuck.is_set():
+        events.append("counted")
+        signal.pthread_kill(threading.main_thread().ident, signal.SIGUSR1)
+
+def on_usr1(signum, frame):
+    events.append("signal")
+    raise Done
+
+def on_alarm(signum, frame):
+    stuck.set()
+    events.append("alarm")
+    raise Done
+
+def profile(frame, event, function):
+    if function is quorvel.risk_parity_weights:
+        events.append(event)
+        if event == "c_call":
+            started.set()
+
+signal.signal(signal.SIGUSR1, on_usr1)
+signal.signal(signal.SIGALRM, on_alarm)
+counter = threading.Thread(target=count)
+counter.start()
+signal.alarm(int(sys.argv[2]))  # ends the call should the counter never get the lock
+sys.setprofile(profile)
+try:
+    quorvel.risk_parity_weights([[0.04, 0.01], [0.01, 0.09]], 10**12, -1.0)  # endless
+except Done:
+    pass
+finally:
+    sys.setprofile(None)
+    signal.alarm(0)
+counter.join()
+print(json.dumps(events))
+"""
+
+
+def test_another_thread_runs_during_a_long_call():
+    # The call would take hours; another thread, started as it begins,
+    # counts and then signals the main thread, whose handler ends the call.
+    # That can only happen if the call lets the counter run meanwhile.
+    done = subprocess.run([sys.executable, "-c", PROGRESS, q.__file__, "60"], capture_output=True, text=True,
+                          timeout=180)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert json.loads(done.stdout) == ["c_call", "counted", "signal", "c_exception"]
 
 
 def test_long_inversion_ends_with_the_signal_handlers_exception():

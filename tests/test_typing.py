@@ -27,13 +27,17 @@ import quorvel
 HERE = Path(__file__).parent
 STUB = HERE.parent / "quorvel-stubs" / "__init__.pyi"
 CASES = HERE / "typing"
-# Each file of typed caller code, with the modules it needs to be checked.
+# Each file of typed caller code, with the modules it needs to run, and
+# those it needs besides to be type-checked.
 FILES = {
-    "accepted_plain.py": (),
-    "accepted_numpy.py": ("numpy",),
-    "accepted_frames.py": ("pandas", "pandas-stubs"),
-    "refused.py": ("numpy",),
+    "accepted_plain.py": ((), ()),
+    "accepted_numpy.py": (("numpy",), ()),
+    "accepted_frames.py": (("pandas",), ("pandas-stubs",)),
+    "refused.py": (("numpy",), ()),
 }
+# The extra that brings in each module the tests may need.
+EXTRAS = {"numpy": "test", "pandas": "test", "mypy": "typing", "basedpyright": "typing",
+          "pandas-stubs": "typing", "arch": "examples", "matplotlib": "examples", "distributed": "examples"}
 REFUSED = re.compile(r"#\s*refused$")
 
 
@@ -47,10 +51,22 @@ def installed(name):
     return importlib.util.find_spec(name) is not None
 
 
-def checkable(name):
-    missing = [m for m in FILES[name] if not installed(m)]
+def require(*modules):
+    """Skips the test, naming the extras to install, unless every module is installed."""
+    missing = [m for m in modules if not installed(m)]
     if missing:
-        pytest.skip(f"{name} needs {', '.join(missing)} installed to be type-checked")
+        extras = sorted({EXTRAS[m] for m in missing})
+        pytest.skip(f"needs the {' and '.join(extras)} extra{'s' if len(extras) > 1 else ''}: "
+                    f"pip install '.[{','.join(extras)}]' ({', '.join(missing)} not installed)")
+
+
+def checked(name):
+    """Whether the checkers can read this file: everything it imports, typed."""
+    return all(installed(m) for m in FILES[name][0] + FILES[name][1])
+
+
+def checkable(name):
+    require(*FILES[name][0], *FILES[name][1])
     return CASES / name
 
 
@@ -74,9 +90,8 @@ def run(args, cwd, env=None):
 @pytest.fixture(scope="session")
 def mypy_errors(stub_path, tmp_path_factory):
     """{file name: {line: [messages]}} of one `mypy --strict` run over every checkable file."""
-    if not installed("mypy"):
-        pytest.skip("mypy is not installed (pip install '.[typing]')")
-    names = [n for n in FILES if all(installed(m) for m in FILES[n])]
+    require("mypy")
+    names = [n for n in FILES if checked(n)]
     cache = tmp_path_factory.mktemp("mypy-cache")
     code, out = run([sys.executable, "-m", "mypy", "--strict", "--no-error-summary", "--show-absolute-path",
                      "--cache-dir", str(cache), *[str(CASES / n) for n in names]],
@@ -93,9 +108,8 @@ def mypy_errors(stub_path, tmp_path_factory):
 @pytest.fixture(scope="session")
 def pyright_errors(stub_path):
     """{file name: {line: [messages]}} of one pyright run (strict mode) over every checkable file."""
-    if not installed("basedpyright"):
-        pytest.skip("basedpyright is not installed (pip install '.[typing]')")
-    names = [n for n in FILES if all(installed(m) for m in FILES[n])]
+    require("basedpyright")
+    names = [n for n in FILES if checked(n)]
     config = stub_path / "pyrightconfig.json"
     config.write_text(json.dumps({"stubPath": str(stub_path), "typeCheckingMode": "strict",
                                   "pythonVersion": "3.11"}))
@@ -133,12 +147,12 @@ def test_wrong_arguments_are_refused(checker, request):
 @pytest.mark.parametrize("name", ["accepted_plain.py", "accepted_numpy.py", "accepted_frames.py"])
 def test_typed_callers_run(name):
     # What the stub accepts, the module accepts too.
-    runpy.run_path(str(checkable(name)), run_name="__main__")
+    require(*FILES[name][0])
+    runpy.run_path(str(CASES / name), run_name="__main__")
 
 
 def test_stub_matches_the_module(stub_path):
-    if not installed("mypy"):
-        pytest.skip("mypy is not installed (pip install '.[typing]')")
+    require("mypy")
     code, out = run([sys.executable, "-m", "mypy.stubtest", "quorvel"], cwd=stub_path,
                     env={"MYPYPATH": str(stub_path)})
     assert code == 0, out
@@ -151,8 +165,7 @@ def test_installed_distribution_ships_the_stub(tmp_path):
     same = Path(shipped[0].locate()).read_bytes() == STUB.read_bytes()
     assert same, "the installed stub differs from this checkout's: reinstall"
 
-    if not installed("mypy"):
-        pytest.skip("mypy is not installed (pip install '.[typing]')")
+    require("mypy")
     (tmp_path / "use.py").write_text("import quorvel\nreveal_type(quorvel.equal_weights(2))\n")
     code, out = run([sys.executable, "-m", "mypy", "--strict", "--no-incremental", "use.py"], cwd=tmp_path,
                     env={"MYPYPATH": ""})
@@ -195,10 +208,7 @@ EXAMPLES = HERE.parent / "examples"
     ("scale_out.py", ("numpy", "distributed")),
 ])
 def test_examples_pass_mypy_strict(name, needs, stub_path, tmp_path):
-    missing = [m for m in ("mypy", *needs) if not installed(m)]
-    if missing:
-        pytest.skip(f"examples/{name} is type-checked only with {', '.join(missing)} installed "
-                    "(pip install '.[examples,typing]')")
+    require("mypy", *needs)
     code, out = run([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path), str(EXAMPLES / name)],
                     cwd=stub_path, env={"MYPYPATH": str(stub_path)})
     assert code == 0, out
