@@ -5,7 +5,6 @@
 namespace quorvel::py {
 namespace {
 
-constexpr std::uint64_t kPollBudget = std::uint64_t{1} << 20;
 constexpr auto kSignalInterval = std::chrono::milliseconds(10);
 
 }  // namespace
@@ -16,8 +15,6 @@ bool SignalWatch::start(Conversion& conversion) {
   main_thread_ = PyThread_get_thread_ident() == *main_thread;
   return true;
 }
-
-Interrupt SignalWatch::interrupt() noexcept { return Interrupt(&SignalWatch::poll, this, kPollBudget); }
 
 bool SignalWatch::poll(void* context) noexcept {
   auto& watch = *static_cast<SignalWatch*>(context);

@@ -67,12 +67,15 @@ double work(const std::tuple<Holders...>& values) noexcept {
 /// waiting for another thread's turn to end: hence the spacing in time.
 class SignalWatch {
  public:
+  /// Multiply-adds between two looks at the clock (well under a millisecond).
+  static constexpr std::uint64_t kPollBudget = std::uint64_t{1} << 20;
+
   /// Whether this thread runs signal handlers; false with an exception set
   /// when that cannot be found out (the first time imports threading).
   [[nodiscard]] bool start(Conversion& conversion);
   /// What the core polls: false, with the signal handler's exception set,
   /// to stop the computation.
-  [[nodiscard]] Interrupt interrupt() noexcept;
+  [[nodiscard]] Interrupt interrupt() noexcept { return Interrupt(&SignalWatch::poll, this, kPollBudget); }
 
  private:
   friend class LockReleased;

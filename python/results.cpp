@@ -36,15 +36,16 @@ Ref to_python(const FloatVector& values) noexcept {
   // before it shares its object (equal weights make one float, not n).
   PyObject* previous = nullptr;
   std::uint64_t previous_bits = 0;
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    const double value = canonical(values[i]);
-    const auto bits = std::bit_cast<std::uint64_t>(value);
+  const double* const data = values.data();
+  const std::size_t n = values.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto bits = std::bit_cast<std::uint64_t>(data[i]);
     PyObject* item = nullptr;
     if (previous != nullptr && bits == previous_bits) {
       Py_INCREF(previous);
       item = previous;
     } else {
-      item = PyFloat_FromDouble(value);
+      item = PyFloat_FromDouble(canonical(data[i]));
       if (item == nullptr) return {};
     }
     PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);  // steals item
@@ -73,9 +74,10 @@ Ref to_python(const FactorDecomposition& d) noexcept { return make_tuple(d.contr
 Ref to_python(const Volatility& v, const CallSite& site) {
   Ref value = to_python(v.value);
   if (!value) return value;
-  const bool tracking = site.function == "tracking_error";
+  // The text is only made when it is needed; the test is a comparison.
   if (!warn_if_degenerate(site, v.variance, v.culprit,
-                          tracking ? "tracking error reported as 0.0" : "volatility reported as 0.0")) {
+                          site.function == "tracking_error" ? "tracking error reported as 0.0"
+                                                            : "volatility reported as 0.0")) {
     return {};
   }
   return value;

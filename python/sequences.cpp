@@ -77,7 +77,11 @@ class RowBlock {
 
   bool add(PyObject* row, RowReader read_row, Conversion& conversion) {
     const std::size_t before = block_.size();
-    if (!read_row(row, block_, conversion)) return false;
+    // Rows that are lists or tuples, the usual case, are read here directly.
+    const bool read = PyList_CheckExact(row)    ? append_indexed<true>(row, block_, conversion)
+                      : PyTuple_CheckExact(row) ? append_indexed<false>(row, block_, conversion)
+                                                : read_row(row, block_, conversion);
+    if (!read) return false;
     const std::size_t length = block_.size() - before;
     if (rows_ == 0) {
       cols_ = length;

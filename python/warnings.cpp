@@ -50,25 +50,22 @@ std::string where(const CallSite& site, const NonFinite& culprit) {
 
 }  // namespace
 
-bool warn_if_degenerate(const CallSite& site, double variance, const NonFinite& culprit,
-                        std::string_view reported) {
+bool warn_degenerate(const CallSite& site, double variance, const NonFinite& culprit,
+                     std::string_view reported) {
   std::string message(site.function);
   if (is_nan(variance)) {
     message += ": portfolio variance is NaN (" + where(site, culprit) + ")";
-  } else if (variance < 0.0) {
+  } else {
     message += ": portfolio variance is negative (" + shortest(variance) +
                "), so the covariance matrix is not positive semi-definite";
-  } else {
-    return true;
   }
   message += "; ";
   message += reported;
   return warn(message);
 }
 
-bool warn_if_floored(const CallSite& site, const FlooredVariances& floored, std::string_view one,
-                     std::string_view several) {
-  if (floored.count == 0) return true;
+bool warn_floored(const CallSite& site, const FlooredVariances& floored, std::string_view one,
+                  std::string_view several) {
   const std::string entry = parameter(site, 0) + "[" + std::to_string(floored.first) + "][" +
                             std::to_string(floored.first) + "]";
   const std::string value = is_nan(floored.value) ? "NaN" : shortest(floored.value);
@@ -86,10 +83,7 @@ bool warn_if_floored(const CallSite& site, const FlooredVariances& floored, std:
   return warn(message);
 }
 
-bool warn_if_not_converged(const CallSite& site, const RiskParity& r) {
-  const bool stopped_short =
-      r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
-  if (!(r.tolerance > 0.0) || !stopped_short) return true;
+bool warn_not_converged(const CallSite& site, const RiskParity& r) {
   std::string message = std::string(site.function) + " did not converge: after " +
                         std::to_string(r.passes) + (r.passes == 1 ? " pass " : " passes ");
   if (r.stop == RiskParityStop::VarianceNotPositive) {

@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "ieee.hpp"
 #include "risk.hpp"
 #include "weighting.hpp"
 
@@ -20,19 +21,37 @@ struct CallSite {
   std::span<const std::string_view> parameters;
 };
 
+// The tests below are inline and cost a comparison or two on every call;
+// the messages are made out of line, only when there is something to say.
+
+[[nodiscard]] bool warn_degenerate(const CallSite& site, double variance, const NonFinite& culprit,
+                                   std::string_view reported);
+[[nodiscard]] bool warn_floored(const CallSite& site, const FlooredVariances& floored,
+                                std::string_view one, std::string_view several);
+[[nodiscard]] bool warn_not_converged(const CallSite& site, const RiskParity& r);
+
 /// When the variance behind a volatility (or a risk decomposition) is NaN
 /// or negative; `reported` says what came back instead ("volatility
-/// reported as 0.0").
-[[nodiscard]] bool warn_if_degenerate(const CallSite& site, double variance,
-                                      const NonFinite& culprit, std::string_view reported);
+/// reported as 0.0"). +0.0 and -0.0 are silent.
+[[nodiscard]] inline bool warn_if_degenerate(const CallSite& site, double variance,
+                                             const NonFinite& culprit, std::string_view reported) {
+  if (!is_nan(variance) && !(variance < 0.0)) return true;
+  return warn_degenerate(site, variance, culprit, reported);
+}
 
 /// When diagonal variances were NaN or negative and were counted as the
 /// floor: "so that asset " + `one`, or "so those assets " + `several`.
-[[nodiscard]] bool warn_if_floored(const CallSite& site, const FlooredVariances& floored,
-                                   std::string_view one, std::string_view several);
+[[nodiscard]] inline bool warn_if_floored(const CallSite& site, const FlooredVariances& floored,
+                                          std::string_view one, std::string_view several) {
+  return floored.count == 0 || warn_floored(site, floored, one, several);
+}
 
 /// When risk parity was asked to converge (a tolerance above zero, at least
 /// one pass) and stopped without reaching it.
-[[nodiscard]] bool warn_if_not_converged(const CallSite& site, const RiskParity& r);
+[[nodiscard]] inline bool warn_if_not_converged(const CallSite& site, const RiskParity& r) {
+  const bool stopped_short =
+      r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
+  return !(r.tolerance > 0.0) || !stopped_short || warn_not_converged(site, r);
+}
 
 }  // namespace quorvel::py

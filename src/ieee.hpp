@@ -46,6 +46,13 @@ inline constexpr std::uint64_t kCanonicalNanBits = 0x7ff8000000000000u;
   return greater_than_nonnegative(value, floor) ? value : floor;
 }
 
+/// floor_at for a value that the arithmetic has just produced, which is
+/// never a signalling NaN: every processor's max instruction, and a plain
+/// comparison, give the floor for a quiet NaN, so the cheaper form is exact.
+[[nodiscard]] inline double floor_computed(double value, double floor) noexcept {
+  return value > floor ? value : floor;
+}
+
 /// `v` when it is greater than 0.0, otherwise +0.0: negative values, -0.0
 /// and every NaN become +0.0.
 [[nodiscard]] inline double keep_positive(double v) noexcept {

@@ -102,7 +102,7 @@ Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64
       if (share > 0.0) w[i] = w[i] * std::sqrt(target / share);
       const double gap = std::fabs(share - target);
       if (gap > deviation) deviation = gap;  // a NaN gap leaves it alone
-      w[i] = floor_at(w[i], kWeightFloor);
+      w[i] = floor_computed(w[i], kWeightFloor);  // w[i] comes from a division or a product
     }
     normalized = normalize_weights(std::move(w), /*absolute=*/false);
     if (!normalized) return fail(normalized.error());

@@ -1,6 +1,7 @@
 // Picks the kernels once per process: the widest build that the processor
 // and the operating system run, lowered (never raised) by
 // QUORVEL_KERNELS=portable|avx2|avx512.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
@@ -71,7 +72,15 @@ int supported_level() noexcept {
 
 #endif
 
-const KernelTable* choose() noexcept {
+// Kept out of line: inlined into every entry point below, its register
+// needs would be paid on each call instead of once.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define QUORVEL_COLD __declspec(noinline)
+#else
+#define QUORVEL_COLD __attribute__((noinline, cold))
+#endif
+
+QUORVEL_COLD const KernelTable* choose() noexcept {
 #if QUORVEL_X86_KERNELS
   const KernelTable* const levels[] = {&kPortableKernels, &kAvx2Kernels, &kAvx512Kernels};
   int level = supported_level();
@@ -86,9 +95,19 @@ const KernelTable* choose() noexcept {
 #endif
 }
 
-const KernelTable& table() noexcept {
-  static const KernelTable* const chosen = choose();
+/// The table chosen, once known: after the first call, each entry point
+/// below costs a load, a test and a jump.
+std::atomic<const KernelTable*> g_chosen{nullptr};
+
+QUORVEL_COLD const KernelTable& first_table() noexcept {
+  static const KernelTable* const chosen = choose();  // once, even when threads race here
+  g_chosen.store(chosen, std::memory_order_release);
   return *chosen;
+}
+
+inline const KernelTable& table() noexcept {
+  const KernelTable* chosen = g_chosen.load(std::memory_order_acquire);
+  return chosen != nullptr ? *chosen : first_table();
 }
 
 }  // namespace
