@@ -11,6 +11,7 @@ void Conversion::reading_in_place(InPlace& argument) noexcept {
 }
 
 void Conversion::detach_all() {
+  ran_python_code_ = true;
   for (std::size_t i = 0; i < count_; ++i) slots_[i]->detach();
   count_ = 0;
 }

@@ -39,6 +39,11 @@ class Conversion {
 
   void reading_in_place(InPlace& argument) noexcept;
 
+  /// Whether Python code may have run during the conversion (and so may
+  /// have changed anything a C extension can change, such as the
+  /// floating-point state).
+  [[nodiscard]] bool ran_python_code() const noexcept { return ran_python_code_; }
+
  private:
   friend class PythonCode;
   /// May throw bad_alloc.
@@ -47,6 +52,7 @@ class Conversion {
   InPlace** slots_;
   std::size_t capacity_;
   std::size_t count_ = 0;
+  bool ran_python_code_ = false;
 };
 
 /// A converted vector argument.

@@ -100,7 +100,7 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
   SignalWatch watch;
   const bool heavy = C != Cost::KeepsLock && work<C>(values) >= kReleaseWork;
   if (heavy && !watch.start(conversion)) return nullptr;
-  environment.enforce();  // Python code run during conversion may have changed it
+  if (conversion.ran_python_code()) environment.enforce();  // that code may have changed it
   Interrupt interrupt = watch.interrupt();
   auto run = [&] {
     return std::apply(

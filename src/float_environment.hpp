@@ -15,35 +15,14 @@ namespace quorvel {
 
 /// Round to nearest, with subnormal inputs and results honoured (neither
 /// flushed to zero nor read as zero), for the calling thread, from
-/// construction until destruction, which gives back whatever state the
-/// thread had before. The library's results are defined in that state only;
-/// a caller may have set another rounding mode, or a library built with
-/// -ffast-math may have turned on flush-to-zero for the whole process.
+/// construction until destruction, which gives back the state the thread
+/// had at construction. The library's results are defined in that state
+/// only; a caller may have set another rounding mode, or a library built
+/// with -ffast-math may have turned on flush-to-zero for the whole process.
 ///
 /// When the state is already right (the usual case) this costs one read of
 /// the control register and changes nothing.
 class FloatEnvironment {
- public:
-  FloatEnvironment() noexcept { enforce(); }
-  ~FloatEnvironment() {
-    if (changed_) write(saved_);
-  }
-  FloatEnvironment(const FloatEnvironment&) = delete;
-  FloatEnvironment& operator=(const FloatEnvironment&) = delete;
-
-  /// Sets the state again if something (Python code run since, say) has
-  /// changed it; the state to give back stays the one found first.
-  void enforce() noexcept {
-    const Control now = read();
-    const Control wanted = required(now);
-    if (now == wanted) return;
-    if (!changed_) {
-      saved_ = now;
-      changed_ = true;
-    }
-    write(wanted);
-  }
-
  private:
 #if QUORVEL_FLOAT_CONTROL_SSE
   // MXCSR: rounding control (bits 13-14, 00 is to nearest), flush-to-zero
@@ -77,7 +56,27 @@ class FloatEnvironment {
   static Control required(Control) noexcept { return FE_TONEAREST; }
 #endif
 
-  Control saved_{};
+ public:
+  FloatEnvironment() noexcept : saved_(read()) { set_if_needed(saved_); }
+  ~FloatEnvironment() {
+    if (changed_) write(saved_);
+  }
+  FloatEnvironment(const FloatEnvironment&) = delete;
+  FloatEnvironment& operator=(const FloatEnvironment&) = delete;
+
+  /// Sets the state again if something (Python code run since, say) has
+  /// changed it. What is given back stays the state found at construction.
+  void enforce() noexcept { set_if_needed(read()); }
+
+ private:
+  void set_if_needed(Control now) noexcept {
+    const Control wanted = required(now);
+    if (now == wanted) return;
+    write(wanted);
+    changed_ = true;
+  }
+
+  Control saved_;
   bool changed_ = false;
 };
 

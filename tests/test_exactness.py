@@ -88,7 +88,7 @@ FP_STATE = r"""
 #include <stdint.h>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
-uint64_t control(void) { return _mm_getcsr(); }
+uint64_t control(void) { return _mm_getcsr() & ~0x3fu; } /* the controls, not the sticky flags */
 void flush_to_zero(void) { _mm_setcsr(_mm_getcsr() | 0x8040u); } /* FTZ and DAZ */
 #elif defined(__aarch64__)
 uint64_t control(void) { uint64_t v; __asm__ volatile("mrs %0, fpcr" : "=r"(v)); return v; }
@@ -160,6 +160,21 @@ CHILD = textwrap.dedent("""
         state = fp.control()
         got, changed = run()
         report["modes"][name] = [sum(a != b for a, b in zip(got, reference)), changed, fp.control() == state]
+
+    # Python code run while the arguments are converted changes the state:
+    # the computation still runs to nearest, and the caller gets back the
+    # state it called with.
+    class Upward:
+        def __float__(self):
+            fp.set_rounding(1)
+            return 3.0
+    fp.set_rounding(0)
+    plain = q.signal_proportional_weights([1.0, 2.0, 3.0, 7.0, 11.0])
+    fp.set_rounding(0)
+    entry = fp.control()
+    mid = q.signal_proportional_weights([1.0, 2.0, Upward(), 7.0, 11.0])
+    report["during conversion"] = [mid == plain, fp.control() == entry]
+    fp.set_rounding(0)
     print(json.dumps(report))
 """)
 
@@ -183,6 +198,10 @@ def fp_state(tmp_path_factory):
 def test_import_leaves_the_floating_point_state_alone(fp_state):
     at_start, after_import = fp_state["import"]
     assert after_import == at_start
+
+
+def test_a_state_changed_while_converting_is_set_aside_for_the_computation(fp_state):
+    assert fp_state["during conversion"] == [True, True]
 
 
 @pytest.mark.parametrize("mode", ["upward", "downward", "toward zero", "flush to zero"])
