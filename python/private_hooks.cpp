@@ -80,7 +80,7 @@ Ref matvec(VectorView values, std::int64_t offset, std::int64_t row_stride,
     raise(PyExc_ValueError, "bad shape");
     return {};
   }
-  const double* base = nullptr;  // an empty view may start anywhere; it is never read
+  FloatVector y(static_cast<std::size_t>(rows), -0.0);  // a sum of no terms
   if (rows > 0 && cols > 0) {
     // The extreme elements read are at the corners of the view.
     const auto size = static_cast<std::int64_t>(values.size());
@@ -98,11 +98,11 @@ Ref matvec(VectorView values, std::int64_t offset, std::int64_t row_stride,
         return {};
       }
     }
-    base = values.data() + offset;
+    // An empty view may start anywhere and is never read: only a view with
+    // elements reaches the kernel, with a base inside the values.
+    kernels::matvec(values.data() + offset, row_stride, col_stride, static_cast<std::size_t>(rows),
+                    static_cast<std::size_t>(cols), x.data(), y.data());
   }
-  FloatVector y(static_cast<std::size_t>(rows));
-  kernels::matvec(base, row_stride, col_stride, static_cast<std::size_t>(rows),
-                  static_cast<std::size_t>(cols), x.data(), y.data());
   return bytes_of(std::move(y));
 }
 

@@ -239,6 +239,13 @@ def test_private_hooks_refuse_what_would_crash():
         "MemoryError"]
 
 
+def test_an_empty_view_is_never_read():
+    # With no columns nothing is read, whatever the strides say: each row is
+    # the empty sum, -0.0.
+    assert q._matvec([1.0, 2.0], 0, -2, 1, 3, 0, []) == struct.pack("<3d", -0.0, -0.0, -0.0)
+    assert q._matvec([], 5, 7, 9, 0, 4, [1.0] * 4) == b""
+
+
 def test_private_hooks_bind_like_the_public_functions():
     assert q._matvec.__text_signature__ == "(values, offset, row_stride, col_stride, rows, cols, x)"
     assert q._matvec(x=[2.0], cols=1, rows=1, col_stride=1, row_stride=1, offset=1, values=[5.0, 3.0]) == \
