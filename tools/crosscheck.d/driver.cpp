@@ -234,6 +234,14 @@ void guarded(Writer& w, Call&& call) {
 
 using Run = void (*)(Reader&, Writer&);
 
+/// The risk measures: a weight vector, then a covariance matrix.
+template <auto Routine>
+void weights_and_covariance(Reader& in, Writer& w) {
+  const VectorArg v = read_vector(in);
+  const MatrixArg m = read_matrix(in);
+  guarded(w, [&] { emit(w, Routine(v.view(), m.view)); });
+}
+
 struct Entry {
   const char* name;
   const char* parameters;  ///< v vector, m matrix, c count, f float, b flag
@@ -296,30 +304,10 @@ constexpr Entry kEntries[] = {
        const MatrixArg m = read_matrix(in);
        guarded(w, [&] { emit(w, hierarchical_risk_parity_weights(m.view)); });
      }},
-    {"portfolio_variance", "vm",
-     [](Reader& in, Writer& w) {
-       const VectorArg v = read_vector(in);
-       const MatrixArg m = read_matrix(in);
-       guarded(w, [&] { emit(w, portfolio_variance(v.view(), m.view)); });
-     }},
-    {"portfolio_volatility", "vm",
-     [](Reader& in, Writer& w) {
-       const VectorArg v = read_vector(in);
-       const MatrixArg m = read_matrix(in);
-       guarded(w, [&] { emit(w, portfolio_volatility(v.view(), m.view)); });
-     }},
-    {"risk_contribution", "vm",
-     [](Reader& in, Writer& w) {
-       const VectorArg v = read_vector(in);
-       const MatrixArg m = read_matrix(in);
-       guarded(w, [&] { emit(w, risk_contribution(v.view(), m.view)); });
-     }},
-    {"tracking_error", "vm",
-     [](Reader& in, Writer& w) {
-       const VectorArg v = read_vector(in);
-       const MatrixArg m = read_matrix(in);
-       guarded(w, [&] { emit(w, tracking_error(v.view(), m.view)); });
-     }},
+    {"portfolio_variance", "vm", weights_and_covariance<&portfolio_variance>},
+    {"portfolio_volatility", "vm", weights_and_covariance<&portfolio_volatility>},
+    {"risk_contribution", "vm", weights_and_covariance<&risk_contribution>},
+    {"tracking_error", "vm", weights_and_covariance<&tracking_error>},
     {"active_share", "v",
      [](Reader& in, Writer& w) {
        const VectorArg v = read_vector(in);
