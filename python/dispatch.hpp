@@ -91,6 +91,11 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
   // The converted arguments stay where they are until the call returns: the
   // views handed to the routine point into them.
   std::tuple<typename Casters::holder...> values{};
+  // The cleanup list has one slot per argument that can be read in place,
+  // counted from the row at compile time: registering cannot run out.
+  static_assert(kInPlaceArguments<Casters...> ==
+                    (std::size_t{0} + ... + std::is_base_of_v<InPlace, typename Casters::holder>),
+                "a holder that can read in place must say so (kInPlace)");
   std::array<InPlace*, kInPlaceArguments<Casters...>> in_place{};
   Conversion conversion(in_place.data(), in_place.size());
   if (!convert_all<Casters...>(slots.data(), values, row.parameters, conversion,
