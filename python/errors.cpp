@@ -89,6 +89,12 @@ void add_argument_note(std::string_view parameter) noexcept {
   PyErr_Restore(type, value, traceback);
 }
 
+bool clear_if_ordinary() noexcept {
+  if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;
+  PyErr_Clear();
+  return true;
+}
+
 void raise_caught_exception() noexcept {
   try {
     throw;

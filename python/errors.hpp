@@ -29,6 +29,12 @@ bool cast_error(PyObject* object, PyObject* target) noexcept;
 /// failure to add it is swallowed; the exception itself stays as it was.
 void add_argument_note(std::string_view parameter) noexcept;
 
+/// After a look that failed with an exception: true with it cleared when it
+/// is an ordinary Exception, which the caller may take as "no answer";
+/// false, leaving it set, for an interrupt (KeyboardInterrupt, SystemExit
+/// and the like), which must reach the caller.
+[[nodiscard]] bool clear_if_ordinary() noexcept;
+
 /// Sets the exception for a C++ exception caught at the barrier: a refused
 /// allocation (or a size no container can hold) is MemoryError, anything
 /// else SystemError.

@@ -11,19 +11,6 @@
 namespace quorvel::py {
 namespace {
 
-/// True when the pending error is an ordinary Exception, which the caller
-/// may treat as "no answer"; an interrupt (KeyboardInterrupt, SystemExit
-/// and the like) must reach the caller instead.
-bool ordinary_error() noexcept { return PyErr_ExceptionMatches(PyExc_Exception) != 0; }
-
-/// After a failed look: false (an interrupt, which stays set), or true with
-/// the ordinary error cleared.
-bool cleared() noexcept {
-  if (!ordinary_error()) return false;
-  PyErr_Clear();
-  return true;
-}
-
 bool numeric_kind(char kind) noexcept {
   return kind == 'b' || kind == 'i' || kind == 'u' || kind == 'f';
 }
@@ -39,13 +26,13 @@ struct DtypeFacts {
 bool facts_of(PyObject* dtype, const InternedNames& names, DtypeFacts& out, Conversion& c) {
   out = {};
   Ref kind = PythonCode::attribute(c, dtype, names.kind);
-  if (!kind) return cleared();
+  if (!kind) return clear_if_ordinary();
   Py_ssize_t size = 0;
   const char* text = PyUnicode_Check(kind.get()) ? PyUnicode_AsUTF8AndSize(kind.get(), &size) : nullptr;
   if (text == nullptr) PyErr_Clear();
   if (text != nullptr && size == 1) out.kind = text[0];
   Ref module = PythonCode::class_attribute(c, Py_TYPE(dtype), names.module);
-  if (!module) return cleared();
+  if (!module) return clear_if_ordinary();
   Py_ssize_t length = 0;
   const char* name = PyUnicode_Check(module.get()) ? PyUnicode_AsUTF8AndSize(module.get(), &length) : nullptr;
   if (name == nullptr) PyErr_Clear();
@@ -71,7 +58,7 @@ Ref as_doubles(PyObject* object, const InternedNames& names, Conversion& c) {
 bool refuse_frame(PyObject* dtype, Conversion& c) {
   Ref text = dtype != nullptr ? PythonCode::text_of(c, dtype) : Ref();
   if (!text) {
-    if (dtype != nullptr && !cleared()) return false;
+    if (dtype != nullptr && !clear_if_ordinary()) return false;
     return raise(PyExc_TypeError, "DataFrame values must be real numbers");
   }
   PyErr_Format(PyExc_TypeError, "DataFrame values must be real numbers, not dtype '%U'", text.get());
@@ -86,11 +73,11 @@ bool refuse_frame(PyObject* dtype, Conversion& c) {
 bool read_frame_by_value(PyObject* frame, PyObject* values, const InternedNames& names,
                          MatrixArg& out, Conversion& c) {
   Ref values_dtype = PythonCode::attribute(c, values, names.dtype);
-  if (!values_dtype && !cleared()) return false;
+  if (!values_dtype && !clear_if_ordinary()) return false;
   Ref dtypes = PythonCode::attribute(c, frame, names.dtypes);
   Ref iterator = dtypes ? PythonCode::iterator(c, dtypes.get()) : Ref();
   if (!iterator) {
-    if (!cleared()) return false;
+    if (!clear_if_ordinary()) return false;
     return refuse_frame(values_dtype.get(), c);
   }
   bool numeric = true, extension = false;
@@ -104,11 +91,11 @@ bool read_frame_by_value(PyObject* frame, PyObject* values, const InternedNames&
       if (!facts.numpy && !blocking) blocking = std::move(dtype);
     }
   }
-  if (PyErr_Occurred() && !cleared()) return false;
+  if (PyErr_Occurred() && !clear_if_ordinary()) return false;
   if (numeric && extension) {
     Ref doubles = as_doubles(frame, names, c);
     if (!doubles) {
-      if (!cleared()) return false;
+      if (!clear_if_ordinary()) return false;
       return refuse_frame(blocking ? blocking.get() : values_dtype.get(), c);
     }
     const ArrayKind kind = recognise(doubles.get(), c);
@@ -127,19 +114,19 @@ Taken read_series(PyObject* series, Doubles& out, VectorArg* in_place, Conversio
   const InternedNames* names = interned_names();
   if (names == nullptr) return Taken::Failed;
   Ref values = PythonCode::attribute(c, series, names->values);
-  if (!values) return cleared() ? Taken::No : Taken::Failed;
+  if (!values) return clear_if_ordinary() ? Taken::No : Taken::Failed;
   ArrayKind kind = recognise(values.get(), c);
   if (kind == ArrayKind::Failed) return Taken::Failed;
   if (kind != ArrayKind::NdArray) {
     // An extension array: numbers with pd.NA are read as doubles with NaN;
     // anything else is iterated, as before.
     Ref dtype = PythonCode::attribute(c, series, names->dtype);
-    if (!dtype) return cleared() ? Taken::No : Taken::Failed;
+    if (!dtype) return clear_if_ordinary() ? Taken::No : Taken::Failed;
     DtypeFacts facts;
     if (!facts_of(dtype.get(), *names, facts, c)) return Taken::Failed;
     if (!numeric_kind(facts.kind)) return Taken::No;
     values = as_doubles(series, *names, c);
-    if (!values) return cleared() ? Taken::No : Taken::Failed;
+    if (!values) return clear_if_ordinary() ? Taken::No : Taken::Failed;
     kind = recognise(values.get(), c);
     if (kind == ArrayKind::Failed) return Taken::Failed;
     if (kind != ArrayKind::NdArray) return Taken::No;

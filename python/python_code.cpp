@@ -1,5 +1,6 @@
 #include "python_code.hpp"
 
+#include "errors.hpp"
 #include "process_values.hpp"
 
 namespace quorvel::py {
@@ -40,8 +41,7 @@ bool PythonCode::length_hint(Conversion& c, PyObject* object, Py_ssize_t& hint) 
   before(c);
   hint = PyObject_Size(object);
   if (hint >= 0) return true;
-  if (!PyErr_ExceptionMatches(PyExc_Exception)) return false;  // an interrupt goes on
-  PyErr_Clear();
+  if (!clear_if_ordinary()) return false;  // an interrupt goes on
   hint = 0;
   return true;
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <string_view>
 
+#include "errors.hpp"
 #include "process_values.hpp"
 #include "python_code.hpp"
 #include "conversion_rules.hpp"  // last: see there
@@ -100,7 +101,7 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
       Ref module = names != nullptr ? PythonCode::class_attribute(conversion, type, names->module)
                                     : Ref();
       if (!module) {
-        if (PyErr_Occurred() && !PyErr_ExceptionMatches(PyExc_Exception)) return ArrayKind::Failed;
+        if (PyErr_Occurred() && !clear_if_ordinary()) return ArrayKind::Failed;
         PyErr_Clear();
       }
       match = module_matches(module.get(), known);
