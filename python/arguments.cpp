@@ -1,5 +1,8 @@
 #include "arguments.hpp"
 
+#include <utility>
+
+#include "float_environment.hpp"
 #include "invariant.hpp"
 #include "conversion_rules.hpp"  // last: see there
 
@@ -12,8 +15,23 @@ void Conversion::reading_in_place(InPlace& argument) noexcept {
 
 void Conversion::detach_all() {
   ran_python_code_ = true;
+  if (environment_ != nullptr) environment_->before_python_code();
   for (std::size_t i = 0; i < count_; ++i) slots_[i]->detach();
   count_ = 0;
+}
+
+void Conversion::python_code_done() noexcept {
+  if (environment_ != nullptr) environment_->enforce();
+}
+
+void Conversion::labelled_vector(PyObject* series) noexcept {
+  if (labelled_count_ == kLabelled) return;
+  labelled_[labelled_count_++] = {parameter_, Ref::borrow(series)};
+}
+
+void Conversion::label_mismatch(LabelMismatch mismatch) noexcept {
+  if (mismatch_count_ == kMismatches) return;
+  mismatches_[mismatch_count_++] = std::move(mismatch);
 }
 
 void VectorArg::read_in_place(VectorView data, Conversion& conversion) noexcept {

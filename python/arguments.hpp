@@ -1,14 +1,20 @@
 // Where the numbers of one argument live while a call runs: in storage the
 // call owns, or in place in a buffer that a Python object exports to it;
-// and the per-call list of arguments read in place.
+// and the per-call record of the conversion (arguments read in place so
+// far, whether Python code ran, labels that disagree).
 #pragma once
 
+#include <array>
 #include <cstddef>
 
-#include "buffers.hpp"
 #include "doubles.hpp"
+#include "held_buffer.hpp"
 #include "ref.hpp"
 #include "types.hpp"
+
+namespace quorvel {
+class FloatEnvironment;
+}
 
 namespace quorvel::py {
 
@@ -22,37 +28,91 @@ class InPlace {
   ~InPlace() = default;
 };
 
-/// One call's cleanup list: the arguments read in place so far. Before any
-/// Python code runs during the call (a later argument's __float__, a
-/// __len__, an iterator, a pandas method), they are detached, so that such
-/// code cannot change the values the call has already taken from an earlier
-/// argument's array: every argument keeps the values it had when it was
-/// read. Only PythonCode, the one way to run Python code from a converter,
-/// can detach them.
+/// Which labels of a pandas argument: a Series' index, a DataFrame's index
+/// (its rows) or its columns.
+enum class LabelAxis : unsigned char { Index, Rows, Columns };
+
+/// Two pandas arguments (or a DataFrame's two axes) whose labels are not the
+/// same in the same order: the first position where they differ, and the
+/// two labels found there (either may be absent when one set of labels is
+/// shorter than the other).
+struct LabelMismatch {
+  std::size_t first_parameter = 0;
+  LabelAxis first_axis = LabelAxis::Index;
+  std::size_t second_parameter = 0;
+  LabelAxis second_axis = LabelAxis::Index;
+  std::size_t position = 0;
+  Ref first_label;
+  Ref second_label;
+};
+
+/// One call's conversion record.
+///
+/// Arguments read in place so far: before any Python code runs during the
+/// call (a later argument's __float__, a __len__, an iterator, a pandas
+/// method, a warning filter), they are detached, so that such code cannot
+/// change the values the call has already taken from an earlier argument's
+/// array: every argument keeps the values it had when it was read. Only
+/// PythonCode, the one way to run Python code from the reader, detaches
+/// them, and it puts the call's floating-point state back afterwards.
 class Conversion {
  public:
   /// `slots` has room for every argument of the call that can be read in
-  /// place (the function table sizes it at compile time).
-  Conversion(InPlace** slots, std::size_t capacity) noexcept : slots_(slots), capacity_(capacity) {}
+  /// place (the function table sizes it at compile time); `environment` is
+  /// the call's floating-point state, or null.
+  Conversion(InPlace** slots, std::size_t capacity, FloatEnvironment* environment) noexcept
+      : slots_(slots), capacity_(capacity), environment_(environment) {}
   Conversion(const Conversion&) = delete;
   Conversion& operator=(const Conversion&) = delete;
 
   void reading_in_place(InPlace& argument) noexcept;
 
   /// Whether Python code may have run during the conversion (and so may
-  /// have changed anything a C extension can change, such as the
-  /// floating-point state).
+  /// have changed anything a C extension can change).
   [[nodiscard]] bool ran_python_code() const noexcept { return ran_python_code_; }
+
+  /// The parameter being converted (its index in the signature).
+  void at_parameter(std::size_t index) noexcept { parameter_ = index; }
+  [[nodiscard]] std::size_t parameter() const noexcept { return parameter_; }
+
+  /// Remembers a labelled vector argument (a pandas Series) of the current
+  /// parameter, so that a later matrix can compare its labels. At most
+  /// kLabelled are kept; the rest are not compared.
+  void labelled_vector(PyObject* series) noexcept;
+  struct Labelled {
+    std::size_t parameter = 0;
+    Ref object;
+  };
+  static constexpr std::size_t kLabelled = 4;
+  [[nodiscard]] const std::array<Labelled, kLabelled>& labelled_vectors() const noexcept {
+    return labelled_;
+  }
+
+  /// Records a label mismatch to be reported once the call has its result.
+  void label_mismatch(LabelMismatch mismatch) noexcept;
+  static constexpr std::size_t kMismatches = 4;
+  [[nodiscard]] const std::array<LabelMismatch, kMismatches>& mismatches() const noexcept {
+    return mismatches_;
+  }
+  [[nodiscard]] std::size_t mismatch_count() const noexcept { return mismatch_count_; }
 
  private:
   friend class PythonCode;
-  /// May throw bad_alloc.
+  /// Before Python code runs. May throw bad_alloc.
   void detach_all();
+  /// After it ran: the call's floating-point state again.
+  void python_code_done() noexcept;
 
   InPlace** slots_;
   std::size_t capacity_;
   std::size_t count_ = 0;
+  FloatEnvironment* environment_;
   bool ran_python_code_ = false;
+  std::size_t parameter_ = 0;
+  std::array<Labelled, kLabelled> labelled_{};
+  std::size_t labelled_count_ = 0;
+  std::array<LabelMismatch, kMismatches> mismatches_{};
+  std::size_t mismatch_count_ = 0;
 };
 
 /// A converted vector argument.
@@ -66,10 +126,10 @@ class VectorArg final : public InPlace {
   VectorArg& operator=(const VectorArg&) = delete;
 
   [[nodiscard]] VectorView view() const noexcept { return view_; }
-  /// The storage the converters fill; call own() when it is complete.
+  /// The storage the reader fills; call own() when it is complete.
   [[nodiscard]] Doubles& storage() noexcept { return owned_; }
   void own() noexcept { view_ = {owned_.data(), owned_.size()}; }
-  /// Reads `data` in `buffer` (already acquired into buffer()) in place.
+  /// Reads `data`, which lies in buffer() (already acquired), in place.
   void read_in_place(VectorView data, Conversion& conversion) noexcept;
   [[nodiscard]] HeldBuffer& buffer() noexcept { return buffer_; }
   void detach() override;

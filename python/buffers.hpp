@@ -1,67 +1,60 @@
-// Numbers read straight from the memory of numeric buffers (numpy arrays,
-// array.array, memoryview), element by element as their iteration gives
-// them, and the buffers held while a call reads them.
+// Numbers in the memory of numeric buffers (numpy arrays and scalars,
+// array.array, memoryview): what a buffer holds, and its elements widened to
+// doubles exactly as float() of each would give them. Nothing here runs
+// Python code or holds a buffer; the reader decides what is acquired.
 #pragma once
 
 #include <cstddef>
 
-#include "doubles.hpp"
+#include "kernels/kernels.hpp"
 #include "ref.hpp"
-#include "types.hpp"
 
 namespace quorvel::py {
 
-class Conversion;
-class VectorArg;
-class MatrixArg;
-
-/// A buffer exported by a Python object for as long as this lives. The
-/// exporter keeps the memory where it is (numpy refuses to resize an array
-/// with exports), so it may be read with the interpreter lock released.
-/// Released with the lock held, like every Python object. Not movable: some
-/// exporters point into the view itself.
-class HeldBuffer {
- public:
-  HeldBuffer() noexcept = default;
-  HeldBuffer(const HeldBuffer&) = delete;
-  HeldBuffer& operator=(const HeldBuffer&) = delete;
-  ~HeldBuffer() { release(); }
-
-  /// PyObject_GetBuffer with `flags`; false with the exporter's exception set.
-  [[nodiscard]] bool acquire(PyObject* exporter, int flags) noexcept;
-  void release() noexcept;
-  [[nodiscard]] bool held() const noexcept { return held_; }
-  [[nodiscard]] const Py_buffer& get() const noexcept { return view_; }
-
- private:
-  Py_buffer view_{};
-  bool held_ = false;
-};
-
 /// What the object offering a buffer is, for messages.
-enum class Exporter { NdArray, NumpyMatrix, Array, MemoryView };
+enum class Exporter { NdArray, NumpyMatrix, Array, MemoryView, Scalar };
 
-enum class Taken {
-  Yes,     ///< read
-  No,      ///< not a buffer of numbers: iterate the object instead
-  Failed,  ///< refused, with the exception set
+/// What the elements of a buffer are.
+enum class Content { Real, Complex, Other };
+
+/// The layout of an acquired buffer.
+struct NumericBuffer {
+  Content content = Content::Other;
+  kernels::Element element = kernels::Element::Float64;
+  bool swap = false;  ///< stored in the other byte order
+  const char* base = nullptr;
+  int ndim = 0;
+  Py_ssize_t itemsize = 0;
+  const Py_ssize_t* shape = nullptr;
+  const Py_ssize_t* strides = nullptr;  ///< in bytes
+
+  /// Native, aligned doubles at strides the core can follow: readable where
+  /// they lie, without a copy.
+  [[nodiscard]] bool doubles_in_place() const noexcept;
 };
 
-/// Reads a 1-D numeric buffer onto the end of `out`, or in place into
-/// `in_place` (when given) for contiguous native doubles, which then holds
-/// the buffer. A buffer of numbers with another number of dimensions, and a
-/// complex one, is refused with a TypeError saying what was expected.
-[[nodiscard]] Taken read_vector_buffer(PyObject* exporter, Exporter kind, Doubles& out,
-                                       VectorArg* in_place, Conversion& conversion);
+/// The flags every numeric buffer is requested with.
+inline constexpr int kBufferFlags = PyBUF_STRIDES | PyBUF_FORMAT;
 
-/// What a complex buffer gets: a TypeError naming its dtype, or No (the
-/// caller words its own refusal).
-enum class ComplexBuffer { Refused, Passed };
+/// Describes `view`: real numbers (one struct-module code among
+/// ?bBhHiIlLqQnNefd with an optional byte-order prefix), complex numbers
+/// ('Z' and a float code), or anything else (objects, records, text,
+/// sub-offsets), in any number of dimensions.
+[[nodiscard]] NumericBuffer describe(const Py_buffer& view) noexcept;
 
-/// Reads a 2-D numeric buffer: native doubles in place at any strides,
-/// anything else widened into a dense block. Refusals as for vectors.
-[[nodiscard]] Taken read_matrix_buffer(PyObject* exporter, Exporter kind, MatrixArg& out,
-                                       Conversion& conversion,
-                                       ComplexBuffer complex = ComplexBuffer::Refused);
+/// TypeError "expected a 1-D array of numbers, got a 3-D array of shape
+/// (2, 2, 2)". Always false.
+bool refuse_dimensions(int wanted, const NumericBuffer& layout, Exporter kind);
+
+/// TypeError naming the complex dtype: reading only the real parts would
+/// drop data without a word, which float() of a complex number refuses too.
+/// Always false.
+bool refuse_complex(const NumericBuffer& layout, Exporter kind);
+
+/// `count` elements `stride` bytes apart from `from`, widened into `out`.
+inline void widen(const NumericBuffer& layout, const char* from, Py_ssize_t count,
+                  Py_ssize_t stride, double* out) noexcept {
+  kernels::widen(layout.element, layout.swap, from, count, stride, out);
+}
 
 }  // namespace quorvel::py

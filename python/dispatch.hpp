@@ -63,6 +63,7 @@ bool convert_all(PyObject* const* slots, std::tuple<typename Casters::holder...>
                  const std::array<std::string_view, sizeof...(Casters)>& parameters,
                  Conversion& conversion, std::index_sequence<I...>) {
   auto one = [&]<std::size_t J, class C>() {
+    conversion.at_parameter(J);
     if (C::extract(slots[J], std::get<J>(values), conversion)) return true;
     add_argument_note(parameters[J]);
     return false;
@@ -97,7 +98,7 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
                     (std::size_t{0} + ... + std::is_base_of_v<InPlace, typename Casters::holder>),
                 "a holder that can read in place must say so (kInPlace)");
   std::array<InPlace*, kInPlaceArguments<Casters...>> in_place{};
-  Conversion conversion(in_place.data(), in_place.size());
+  Conversion conversion(in_place.data(), in_place.size(), &environment);
   if (!convert_all<Casters...>(slots.data(), values, row.parameters, conversion,
                                std::make_index_sequence<kArity>{})) {
     return nullptr;
@@ -115,12 +116,16 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
     LockReleased unlocked(watch);
     return run();
   };
+  const CallSite site{row.name, row.parameters};
+  Ref result;
   if constexpr (C == Cost::KeepsLock) {
-    return finish(run(), CallSite{row.name, row.parameters});
+    result = Ref::steal(finish(run(), site));
   } else {
     auto outcome = heavy ? run_unlocked() : run();
-    return finish(std::move(outcome), CallSite{row.name, row.parameters});
+    result = Ref::steal(finish(std::move(outcome), site));
   }
+  if (result && conversion.mismatch_count() != 0 && !warn_label_mismatches(site, conversion)) return nullptr;
+  return result.release();
 }
 
 /// The entry point of row I of `Table`, as Python calls it.

@@ -1,25 +1,37 @@
-// pandas objects, read by their values: a Series as a vector, a DataFrame
-// as a matrix. pandas is never imported; recognise.hpp tells its classes.
+// pandas objects: where their numbers are (a Series' values, a DataFrame's
+// to_numpy()), and whether their labels agree. pandas is never imported;
+// recognise.hpp tells its classes. What comes back is read by the reader
+// like any other array.
 #pragma once
 
 #include "arguments.hpp"
-#include "doubles.hpp"
 #include "ref.hpp"
 
 namespace quorvel::py {
 
-/// The numbers of a Series: its NumPy values read as a buffer (in place
-/// into `in_place` when given and possible), a numeric extension dtype
-/// (nullable Float64, Int64, boolean, with or without pd.NA) by value with
-/// pd.NA as NaN. No when the Series holds anything else, which is then
-/// iterated like any sequence; Failed with the exception set.
-[[nodiscard]] Taken read_series(PyObject* series, Doubles& out, VectorArg* in_place,
-                                Conversion& conversion);
+/// The array holding a Series' numbers: its values when they are a NumPy
+/// array, else (a numeric extension dtype: nullable Float64, Int64, boolean,
+/// with or without pd.NA) the values as float64 with pd.NA as NaN. Null
+/// with no exception when the Series holds anything else, which is then
+/// iterated like any sequence; null with the exception set on failure.
+[[nodiscard]] Ref series_values(PyObject* series, Conversion& conversion);
 
-/// The numbers of a DataFrame, as `to_numpy()` gives them (row i of the
-/// frame is row i of the matrix); columns of numeric extension dtypes by
-/// value with pd.NA as NaN. Any other column makes a TypeError naming its
-/// dtype.
-[[nodiscard]] bool read_dataframe(PyObject* frame, MatrixArg& out, Conversion& conversion);
+/// frame.to_numpy(), or null with the exception set.
+[[nodiscard]] Ref frame_values(PyObject* frame, Conversion& conversion);
+
+/// For a frame whose to_numpy() (`values`) holds no real numbers: the frame
+/// as float64 with pd.NA as NaN when every column is numeric and some are
+/// extension dtypes (to_numpy() gives objects for those); otherwise null
+/// with a TypeError naming the first column dtype that is not numeric among
+/// extension dtypes, or the values' own dtype.
+[[nodiscard]] Ref frame_values_by_value(PyObject* frame, PyObject* values, Conversion& conversion);
+
+/// Compares the labels of a DataFrame argument: its index with its columns,
+/// and the index of every Series argument converted before it with its
+/// columns (the labels its values are multiplied with). Mismatches are
+/// recorded in `conversion`; labels are never used. Default labels (0, 1,
+/// ..., n - 1) count as none, and labels that cannot be read are not
+/// compared. False only with an interrupt set.
+[[nodiscard]] bool compare_labels(PyObject* frame, Conversion& conversion);
 
 }  // namespace quorvel::py

@@ -54,13 +54,17 @@ const InternedNames* make_names() noexcept {
   Ref dtype = Ref::steal(PyUnicode_InternFromString("dtype"));
   Ref dtypes = Ref::steal(PyUnicode_InternFromString("dtypes"));
   Ref kind = Ref::steal(PyUnicode_InternFromString("kind"));
+  Ref tolist = Ref::steal(PyUnicode_InternFromString("tolist"));
+  Ref index = Ref::steal(PyUnicode_InternFromString("index"));
+  Ref columns = Ref::steal(PyUnicode_InternFromString("columns"));
   if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype ||
-      !dtypes || !kind) {
+      !dtypes || !kind || !tolist || !index || !columns) {
     return nullptr;
   }
   g_names_storage = {all.release(),    name.release(),     module.release(), bool_.release(),
                      add_note.release(), to_numpy.release(), values.release(), dtype.release(),
-                     dtypes.release(), kind.release()};
+                     dtypes.release(), kind.release(),   tolist.release(), index.release(),
+                     columns.release()};
   return &g_names_storage;
 }
 

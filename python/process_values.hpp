@@ -17,6 +17,9 @@ struct InternedNames {
   PyObject* dtype;     // "dtype"
   PyObject* dtypes;    // "dtypes"
   PyObject* kind;      // "kind"
+  PyObject* tolist;    // "tolist"
+  PyObject* index;     // "index"
+  PyObject* columns;   // "columns"
 };
 
 /// The interned names, or null with a Python exception set.

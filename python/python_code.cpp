@@ -5,11 +5,26 @@
 
 namespace quorvel::py {
 
+/// One trip through the gate: detach first (which may throw bad_alloc, before
+/// anything has run), hold what the code works on, and put the call's
+/// floating-point state back when the code has run.
+class PythonCode::Passage {
+ public:
+  explicit Passage(Conversion& c, PyObject* held = nullptr) : c_(c) {
+    c_.detach_all();
+    hold_ = Ref::borrow(held);
+  }
+  ~Passage() { c_.python_code_done(); }
+  Passage(const Passage&) = delete;
+  Passage& operator=(const Passage&) = delete;
+
+ private:
+  Conversion& c_;
+  Ref hold_;
+};
+
 bool PythonCode::float_of(Conversion& c, PyObject* object, double& out) {
-  if (may_run_python(object)) before(c);
-  // A reference of our own meanwhile: the code may drop the object from the
-  // list it came from.
-  Ref hold = Ref::borrow(object);
+  Passage passage(c, object);
   const double value = PyFloat_AsDouble(object);
   if (value == -1.0 && PyErr_Occurred()) return false;  // a genuine -1.0 is fine
   out = value;
@@ -17,28 +32,35 @@ bool PythonCode::float_of(Conversion& c, PyObject* object, double& out) {
 }
 
 Ref PythonCode::index_of(Conversion& c, PyObject* object) {
-  if (may_run_python(object)) before(c);
+  Passage passage(c, object);
   return Ref::steal(PyNumber_Index(object));
 }
 
 Ref PythonCode::class_attribute(Conversion& c, PyTypeObject* type, PyObject* name) {
-  // A class defined in Python may have a metaclass defined in Python too.
-  if ((PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) != 0) before(c);
+  Passage passage(c, reinterpret_cast<PyObject*>(type));
   return Ref::steal(PyObject_GetAttr(reinterpret_cast<PyObject*>(type), name));
 }
 
-Ref PythonCode::call_bound(Conversion& c, PyObject* owner, PyObject* method) {
-  if (may_run_python(owner)) before(c);
+Ref PythonCode::call_bound(Conversion& c, PyObject* method) {
+  Passage passage(c, method);
   return Ref::steal(PyObject_CallNoArgs(method));
 }
 
+Ref PythonCode::bind(Conversion& c, PyObject* function, PyObject* instance) {
+  auto get = reinterpret_cast<descrgetfunc>(PyType_GetSlot(Py_TYPE(function), Py_tp_descr_get));
+  if (get == nullptr) return Ref::borrow(function);
+  Passage passage(c, function);
+  Ref hold_instance = Ref::borrow(instance);
+  return Ref::steal(get(function, instance, reinterpret_cast<PyObject*>(Py_TYPE(instance))));
+}
+
 bool PythonCode::buffer_of(Conversion& c, PyObject* exporter, HeldBuffer& buffer, int flags) {
-  if (may_run_python(exporter)) before(c);
+  Passage passage(c, exporter);
   return buffer.acquire(exporter, flags);
 }
 
 bool PythonCode::length_hint(Conversion& c, PyObject* object, Py_ssize_t& hint) {
-  before(c);
+  Passage passage(c, object);
   hint = PyObject_Size(object);
   if (hint >= 0) return true;
   if (!clear_if_ordinary()) return false;  // an interrupt goes on
@@ -47,22 +69,22 @@ bool PythonCode::length_hint(Conversion& c, PyObject* object, Py_ssize_t& hint) 
 }
 
 Ref PythonCode::iterator(Conversion& c, PyObject* object) {
-  before(c);
+  Passage passage(c, object);
   return Ref::steal(PyObject_GetIter(object));
 }
 
 Ref PythonCode::next(Conversion& c, PyObject* iterator) {
-  before(c);
+  Passage passage(c, iterator);
   return Ref::steal(PyIter_Next(iterator));
 }
 
 Ref PythonCode::attribute(Conversion& c, PyObject* object, PyObject* name) {
-  before(c);
+  Passage passage(c, object);
   return Ref::steal(PyObject_GetAttr(object, name));
 }
 
 Ref PythonCode::call_method(Conversion& c, PyObject* object, PyObject* name, PyObject* kwargs) {
-  before(c);
+  Passage passage(c, object);
   Ref method = Ref::steal(PyObject_GetAttr(object, name));
   if (!method) return method;
   Ref no_args = Ref::steal(PyTuple_New(0));
@@ -71,23 +93,29 @@ Ref PythonCode::call_method(Conversion& c, PyObject* object, PyObject* name, PyO
 }
 
 Ref PythonCode::text_of(Conversion& c, PyObject* object) {
-  before(c);
+  Passage passage(c, object);
   return Ref::steal(PyObject_Str(object));
 }
 
+int PythonCode::equal(Conversion& c, PyObject* a, PyObject* b) {
+  Passage passage(c, a);
+  Ref hold_b = Ref::borrow(b);
+  return PyObject_RichCompareBool(a, b, Py_EQ);
+}
+
 Ref PythonCode::imported_attribute(Conversion& c, const char* module, const char* name) {
-  before(c);
+  Passage passage(c);
   Ref module_name = Ref::steal(PyUnicode_FromString(module));
   if (!module_name) return {};
   Ref found = Ref::steal(PyImport_GetModule(module_name.get()));
   if (found) found = Ref::steal(PyObject_GetAttrString(found.get(), name));
-  if (!found) PyErr_Clear();
+  if (!found && PyErr_Occurred() && clear_if_ordinary()) return {};
   return found;
 }
 
 const unsigned long* PythonCode::main_thread(Conversion& c) {
   if (const unsigned long* known = main_thread_ident_if_known()) return known;
-  before(c);
+  Passage passage(c);
   return main_thread_ident();
 }
 

@@ -1,4 +1,5 @@
-// The one way for a converter to run code that may be written in Python.
+// The gate: the one way for the reader to run code that may be written in
+// Python.
 #pragma once
 
 #include "arguments.hpp"
@@ -6,28 +7,40 @@
 
 namespace quorvel::py {
 
-/// Every interpreter call that can run Python code while a call's arguments
-/// are being converted goes through one of these functions, and each first
-/// detaches the arguments read in place so far (see Conversion). Those that
-/// act on one object detach only when that object's class is defined in
-/// Python (a heap type): the conversions of C types, numpy's scalars among
-/// them, run no Python code. Those that run arbitrary code (len(), iteration,
-/// pandas methods, imports) always detach.
+/// Any interpreter call that is not a read of a known-inert object may run
+/// Python code: a __float__ or __index__, an iterator, a __len__, a pandas
+/// method, an import, a numpy conversion that calls an element's __float__
+/// or issues a warning (and so runs warning filters and showwarning). Every
+/// such call during a call's conversion goes through one of these functions,
+/// and each
+///   1. first detaches the arguments read in place so far (see Conversion),
+///      so that the code cannot change what the call has already taken;
+///   2. holds its own references to what it works on, since the code may
+///      drop them from wherever they came from;
+///   3. afterwards puts the call's floating-point state back, since the code
+///      may have changed the rounding mode or flush-to-zero.
+/// The inert objects, read without the gate, are a closed list kept by the
+/// reader (reader.cpp): exact floats (and float subclasses, whose value is
+/// read from the object itself), exact ints, bools, exact lists and tuples
+/// walked by index, and the buffers of exporters whose export is C code.
 ///
 /// Each returns null (or false) with the Python exception set on failure.
 class PythonCode {
  public:
-  /// float(object), for anything but an exact float, int or bool.
+  /// float(object).
   [[nodiscard]] static bool float_of(Conversion& c, PyObject* object, double& out);
-  /// operator.index(object), for anything but an int.
+  /// operator.index(object).
   [[nodiscard]] static Ref index_of(Conversion& c, PyObject* object);
-  /// An attribute of `type` (its __module__, say).
+  /// An attribute of `type` (its __module__, say), looked up on the class.
   [[nodiscard]] static Ref class_attribute(Conversion& c, PyTypeObject* type, PyObject* name);
-  /// Calls `method`, already bound to `owner`, with no arguments.
-  [[nodiscard]] static Ref call_bound(Conversion& c, PyObject* owner, PyObject* method);
+  /// Calls `method`, already bound, with no arguments.
+  [[nodiscard]] static Ref call_bound(Conversion& c, PyObject* method);
+  /// Binds `function` found on a class to `instance` through its descriptor
+  /// slot, as attribute lookup on the instance would.
+  [[nodiscard]] static Ref bind(Conversion& c, PyObject* function, PyObject* instance);
 
-  /// Acquires `exporter`'s buffer into `buffer`: C exporters run no
-  /// Python code, a class defined in Python may (its __buffer__).
+  /// Acquires the buffer of an exporter that is not known to be inert (a
+  /// class defined in Python may implement __buffer__).
   [[nodiscard]] static bool buffer_of(Conversion& c, PyObject* exporter, HeldBuffer& buffer,
                                       int flags);
 
@@ -45,6 +58,8 @@ class PythonCode {
                                        PyObject* kwargs);
   /// str(object).
   [[nodiscard]] static Ref text_of(Conversion& c, PyObject* object);
+  /// a == b: 1, 0, or -1 with the exception set.
+  [[nodiscard]] static int equal(Conversion& c, PyObject* a, PyObject* b);
   /// getattr(sys.modules[module], name), or null with no exception when
   /// the module is not imported or has no such attribute.
   [[nodiscard]] static Ref imported_attribute(Conversion& c, const char* module, const char* name);
@@ -52,14 +67,10 @@ class PythonCode {
   /// first time imports threading).
   [[nodiscard]] static const unsigned long* main_thread(Conversion& c);
 
-  /// Whether converting `object` may run Python code: when its class was
-  /// defined in Python.
-  [[nodiscard]] static bool may_run_python(PyObject* object) noexcept {
-    return (PyType_GetFlags(Py_TYPE(object)) & Py_TPFLAGS_HEAPTYPE) != 0;
-  }
-
  private:
-  static void before(Conversion& c) { c.detach_all(); }
+  /// Detaches and holds `object` for the duration; the destructor restores
+  /// the floating-point state.
+  class Passage;
 };
 
 }  // namespace quorvel::py

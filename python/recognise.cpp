@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "errors.hpp"
+#include "inert.hpp"
 #include "process_values.hpp"
 #include "python_code.hpp"
 #include "conversion_rules.hpp"  // last: see there
@@ -21,7 +22,8 @@ enum class Verify {
   Imported,
   /// A class defined in Python with this name, in this package or one of its
   /// modules (pandas classes say "pandas" or "pandas.core.frame" depending
-  /// on the release). An imitation only gets its to_numpy() or .values read.
+  /// on the release). An imitation only gets its to_numpy() or .values read,
+  /// through the gate.
   Package,
 };
 
@@ -44,6 +46,10 @@ constexpr std::size_t kKnownCount = sizeof kKnown / sizeof kKnown[0];
 /// Types seen to match, kept (with a reference) for the life of the process
 /// so that later calls recognise them by pointer alone.
 std::atomic<PyTypeObject*> g_seen[kKnownCount];
+
+/// numpy's scalar types seen so far (there are about two dozen).
+constexpr std::size_t kScalarSlots = 32;
+std::atomic<PyTypeObject*> g_scalars[kScalarSlots];
 
 bool text_equals(PyObject* text, std::string_view expected) noexcept {
   Py_ssize_t size = 0;
@@ -70,15 +76,63 @@ bool module_matches(PyObject* module, const KnownType& known) noexcept {
          text[known.module.size()] == '.';
 }
 
+bool is_static(PyTypeObject* type) noexcept {
+  return (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0;
+}
+
+/// The __module__ of a class: read directly for a static class whose
+/// metaclass is `type`, through the gate otherwise (a metaclass defined in
+/// Python may compute it). Null with no exception when it cannot be had; null
+/// with the exception set on an interrupt.
+Ref module_of(PyTypeObject* type, Conversion& conversion) {
+  const InternedNames* names = interned_names();
+  if (names == nullptr) return {};
+  Ref module;
+  if (plain_static_class(type)) {
+    module = static_class_module(type, names->module);
+  } else {
+    module = PythonCode::class_attribute(conversion, type, names->module);
+  }
+  if (!module && clear_if_ordinary()) return {};
+  return module;
+}
+
+/// Whether a static class with a buffer is one of numpy's scalar types.
+ArrayKind numpy_scalar(PyObject* object, PyTypeObject* type, Conversion& conversion) {
+  for (auto& slot : g_scalars) {
+    PyTypeObject* seen = slot.load(std::memory_order_acquire);
+    if (seen == type) return ArrayKind::NumpyScalar;
+    if (seen == nullptr) break;
+  }
+  if (!plain_static_class(type) || !PyObject_CheckBuffer(object)) {
+    return ArrayKind::Other;
+  }
+  Ref module = module_of(type, conversion);
+  if (!module) return PyErr_Occurred() ? ArrayKind::Failed : ArrayKind::Other;
+  if (!text_equals(module.get(), "numpy")) return ArrayKind::Other;
+  for (auto& slot : g_scalars) {
+    PyTypeObject* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
+      Py_INCREF(reinterpret_cast<PyObject*>(type));  // remembered for good
+      break;
+    }
+    if (expected == type) break;
+  }
+  return ArrayKind::NumpyScalar;
+}
+
 }  // namespace
 
 ArrayKind recognise(PyObject* object, Conversion& conversion) {
   PyTypeObject* type = Py_TYPE(object);
+  if (type == &PyList_Type) return ArrayKind::List;
+  if (type == &PyTuple_Type) return ArrayKind::Tuple;
+  if (PyUnicode_Check(object)) return ArrayKind::Str;
   if (type == &PyMemoryView_Type) return ArrayKind::MemoryView;
   for (std::size_t k = 0; k < kKnownCount; ++k) {
     if (g_seen[k].load(std::memory_order_acquire) == type) return kKnown[k].kind;
   }
-  const bool is_static = (PyType_GetFlags(type) & Py_TPFLAGS_HEAPTYPE) == 0;
+  const bool is_static_type = is_static(type);
   // The name of a class costs nothing to read and rules out nearly
   // everything; the rest is looked at only for a matching name.
   Ref name = Ref::steal(PyType_GetName(type));
@@ -94,16 +148,12 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
       // Only dictionaries are read: sys.modules and the module's namespace.
       const Ref found = PythonCode::imported_attribute(conversion, known.module.data(),
                                                        known.name.data());
+      if (!found && PyErr_Occurred()) return ArrayKind::Failed;
       match = found.get() == reinterpret_cast<PyObject*>(type);
     } else {
-      if (is_static != (known.verify == Verify::Static)) continue;
-      const InternedNames* names = interned_names();
-      Ref module = names != nullptr ? PythonCode::class_attribute(conversion, type, names->module)
-                                    : Ref();
-      if (!module) {
-        if (PyErr_Occurred() && !clear_if_ordinary()) return ArrayKind::Failed;
-        PyErr_Clear();
-      }
+      if (is_static_type != (known.verify == Verify::Static)) continue;
+      Ref module = module_of(type, conversion);
+      if (!module && PyErr_Occurred()) return ArrayKind::Failed;
       match = module_matches(module.get(), known);
     }
     if (!match) return ArrayKind::Other;
@@ -113,7 +163,18 @@ ArrayKind recognise(PyObject* object, Conversion& conversion) {
     }
     return known.kind;
   }
-  return ArrayKind::Other;
+  return numpy_scalar(object, type, conversion);
+}
+
+}  // namespace quorvel::py
+
+namespace quorvel::py {
+
+ArrayKind recognise_number(PyObject* object, Conversion& conversion) {
+  PyTypeObject* type = Py_TYPE(object);
+  static_assert(kKnown[0].kind == ArrayKind::NdArray);
+  if (g_seen[0].load(std::memory_order_acquire) == type) return ArrayKind::NumpyScalar;
+  return numpy_scalar(object, type, conversion);
 }
 
 }  // namespace quorvel::py

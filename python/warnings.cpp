@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "arguments.hpp"
 #include "ieee.hpp"
 #include "ref.hpp"
 
@@ -30,6 +31,12 @@ bool warn(const std::string& message) {
 std::string parameter(const CallSite& site, std::size_t i) {
   return i < site.parameters.size() ? std::string(site.parameters[i]) : std::string("argument");
 }
+
+}  // namespace
+
+std::string parameter_name(const CallSite& site, std::size_t i) { return parameter(site, i); }
+
+namespace {
 
 /// "weights[3] is NaN", "covariance[2][1] is inf": the first non-finite
 /// input (the vector is the call's first parameter, the matrix its second).
@@ -101,6 +108,52 @@ bool warn_not_converged(const CallSite& site, const RiskParity& r) {
   }
   message += "; check the shares with risk_contribution()";
   return warn(message);
+}
+
+}  // namespace quorvel::py
+
+namespace quorvel::py {
+namespace {
+
+/// repr() of a label, or "?" when it cannot be had.
+std::string label_text(PyObject* label) {
+  if (label == nullptr) return "nothing";
+  Ref text = Ref::steal(PyObject_Repr(label));
+  Py_ssize_t size = 0;
+  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
+  if (utf8 == nullptr) {
+    PyErr_Clear();
+    return "?";
+  }
+  return std::string(utf8, static_cast<std::size_t>(size));
+}
+
+std::string axis_of(const CallSite& site, std::size_t parameter, LabelAxis axis) {
+  const char* what = axis == LabelAxis::Columns ? "the columns of " : "the index of ";
+  return what + parameter_name(site, parameter);
+}
+
+}  // namespace
+
+bool warn_label_mismatches(const CallSite& site, const Conversion& conversion) {
+  for (std::size_t k = 0; k < conversion.mismatch_count(); ++k) {
+    const LabelMismatch& m = conversion.mismatches()[k];
+    std::string message(site.function);
+    message += ": ";
+    const bool one_frame = m.first_parameter == m.second_parameter;
+    if (one_frame) {
+      message += "the index and the columns of " + parameter_name(site, m.first_parameter);
+    } else {
+      message += axis_of(site, m.first_parameter, m.first_axis) + " and " +
+                 axis_of(site, m.second_parameter, m.second_axis);
+    }
+    message += " differ at position " + std::to_string(m.position) + " (" +
+               label_text(m.first_label.get()) + " and " + label_text(m.second_label.get()) + "); ";
+    message += one_frame ? "rows and columns are matched by position, not by label"
+                         : "values are matched by position, not by label";
+    if (!warn(message)) return false;
+  }
+  return true;
 }
 
 }  // namespace quorvel::py

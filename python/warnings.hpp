@@ -7,6 +7,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "ieee.hpp"
@@ -20,6 +21,9 @@ struct CallSite {
   std::string_view function;
   std::span<const std::string_view> parameters;
 };
+
+/// The name of parameter `i` of the call.
+[[nodiscard]] std::string parameter_name(const CallSite& site, std::size_t i);
 
 // The tests below are inline and cost a comparison or two on every call;
 // the messages are made out of line, only when there is something to say.
@@ -53,5 +57,17 @@ struct CallSite {
       r.stop == RiskParityStop::PassesExhausted || r.stop == RiskParityStop::VarianceNotPositive;
   return !(r.tolerance > 0.0) || !stopped_short || warn_not_converged(site, r);
 }
+
+}  // namespace quorvel::py
+
+namespace quorvel::py {
+
+class Conversion;
+
+/// One warning for each disagreement of labels found while the arguments
+/// were read: "portfolio_volatility: the index of weights and the columns of
+/// covariance differ at position 0 ('a' and 'c'); values are matched by
+/// position, not by label".
+[[nodiscard]] bool warn_label_mismatches(const CallSite& site, const Conversion& conversion);
 
 }  // namespace quorvel::py

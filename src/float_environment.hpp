@@ -60,6 +60,25 @@ class FloatEnvironment {
   FloatEnvironment() noexcept : saved_(read()) { set_if_needed(saved_); }
   ~FloatEnvironment() {
     if (changed_) write(saved_);
+#if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
+    if (x87_saved_) {
+      unsigned short now = 0;
+      __asm__ __volatile__("fnstcw %0" : "=m"(now));
+      if (now != x87_) __asm__ __volatile__("fldcw %0" : : "m"(x87_));
+    }
+#endif
+  }
+
+  /// Called before Python code runs during the call: that code may also set
+  /// the x87 unit's control word (fesetround sets both), which the library's
+  /// arithmetic never uses but the caller's may; it is noted here the first
+  /// time, while it is still the caller's, and given back at the end.
+  void before_python_code() noexcept {
+#if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
+    if (x87_saved_) return;
+    __asm__ __volatile__("fnstcw %0" : "=m"(x87_));
+    x87_saved_ = true;
+#endif
   }
   FloatEnvironment(const FloatEnvironment&) = delete;
   FloatEnvironment& operator=(const FloatEnvironment&) = delete;
@@ -78,6 +97,10 @@ class FloatEnvironment {
 
   Control saved_;
   bool changed_ = false;
+#if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
+  unsigned short x87_ = 0;
+  bool x87_saved_ = false;
+#endif
 };
 
 }  // namespace quorvel

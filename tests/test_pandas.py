@@ -1,4 +1,7 @@
-"""pandas objects are read by their values, matched by position, never by label."""
+"""pandas objects are read by their values, matched by position, never by
+label; labels that disagree are said aloud."""
+
+import warnings
 
 import pytest
 
@@ -27,18 +30,93 @@ def failure(function, *args):
 ])
 def test_dataframes_are_read_by_value(frame):
     rows = frame.to_numpy().tolist()
-    for weights in ([0.5, 0.5], pd.Series([0.5, 0.5], index=["x", "y"])):
+    for weights in ([0.5, 0.5], pd.Series([0.5, 0.5], index=frame.columns), pd.Series([0.5, 0.5])):
         assert q.portfolio_variance(weights, frame) == q.portfolio_variance([0.5, 0.5], rows)
     assert same(q.risk_contribution([0.6, 0.4], frame), q.risk_contribution([0.6, 0.4], rows))
     assert q.minimum_variance_weights(frame) == q.minimum_variance_weights(rows)
 
 
-def test_labels_are_not_aligned():
-    frame = pd.DataFrame(S, index=["a", "b"], columns=["a", "b"])
-    weights = pd.Series([0.4, 0.6], index=["b", "a"])
-    assert q.portfolio_variance(weights, frame) == q.portfolio_variance([0.4, 0.6], S)  # by position
-    aligned = frame.loc[weights.index, weights.index]
-    assert q.portfolio_variance(weights, aligned) == q.portfolio_variance([0.6, 0.4], S)
+def said(function, *args):
+    """The result and the messages of the warnings the call gave."""
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        result = function(*args)
+    assert all(w.category is RuntimeWarning for w in seen)
+    return result, [str(w.message) for w in seen]
+
+
+BY_POSITION = "; values are matched by position, not by label"
+ROWS_BY_POSITION = "; rows and columns are matched by position, not by label"
+ABC = [[0.04, 0.01, 0.0], [0.01, 0.09, 0.02], [0.0, 0.02, 0.16]]
+
+
+def test_labels_are_not_aligned_but_a_mismatch_is_said():
+    cov = pd.DataFrame(ABC, index=list("cab"), columns=list("cab"))
+    weights = pd.Series([0.5, 0.3, 0.2], index=list("abc"))
+    result, seen = said(q.portfolio_volatility, weights, cov)
+    assert result == q.portfolio_volatility([0.5, 0.3, 0.2], ABC)  # by position, as documented
+    assert seen == ["portfolio_volatility: the index of weights and the columns of covariance differ at position 0 "
+                    "('a' and 'c')" + BY_POSITION]
+    aligned = cov.loc[weights.index, weights.index]
+    assert said(q.portfolio_volatility, weights, aligned) == (q.portfolio_volatility([0.5, 0.3, 0.2],
+                                                                                     aligned.to_numpy()), [])
+
+
+@pytest.mark.parametrize("function, args, message", [
+    (q.minimum_variance_weights, (pd.DataFrame(ABC, index=list("abc"), columns=list("abd")),),
+     "minimum_variance_weights: the index and the columns of covariance differ at position 2 ('c' and 'd')"
+     + ROWS_BY_POSITION),
+    (q.mean_variance_weights, (pd.Series([0.1, 0.2, 0.3], index=list("abx")), pd.DataFrame(ABC, index=list("abc"),
+                                                                                         columns=list("abc")), 2.0),
+     "mean_variance_weights: the index of expected_returns and the columns of covariance differ at position 2 "
+     "('x' and 'c')" + BY_POSITION),
+    (q.risk_contribution, (pd.Series([0.2, 0.8], index=[("x", 1), ("y", 2)]),
+                           pd.DataFrame(S, index=pd.MultiIndex.from_tuples([("x", 1), ("y", 3)]),
+                                        columns=pd.MultiIndex.from_tuples([("x", 1), ("y", 3)]))),
+     "risk_contribution: the index of weights and the columns of covariance differ at position 1 "
+     "(('y', 2) and ('y', 3))" + BY_POSITION),
+    (q.tracking_error, (pd.Series([0.1, -0.1], index=pd.to_datetime(["2024-01-31", "2024-02-29"])),
+                        pd.DataFrame(S, index=pd.to_datetime(["2024-01-31", "2024-03-31"]),
+                                     columns=pd.to_datetime(["2024-01-31", "2024-03-31"]))),
+     "tracking_error: the index of active_weights and the columns of covariance differ at position 1 "
+     "(Timestamp('2024-02-29 00:00:00') and Timestamp('2024-03-31 00:00:00'))" + BY_POSITION),
+    (q.portfolio_variance, (pd.Series([0.5, 0.5], index=[2, 1]), pd.DataFrame(S, index=[1, 2], columns=[1, 2])),
+     "portfolio_variance: the index of weights and the columns of covariance differ at position 0 (2 and 1)"
+     + BY_POSITION),
+])
+def test_each_label_mismatch_names_the_arguments_and_the_position(function, args, message):
+    result, seen = said(function, *args)
+    assert seen == [message]
+    plain = [a.to_numpy() if hasattr(a, "to_numpy") else a for a in args]
+    assert same(result, function(*plain))
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", RuntimeWarning)
+        with pytest.raises(RuntimeWarning) as info:
+            function(*args)
+        assert str(info.value) == message
+
+
+@pytest.mark.parametrize("weights, cov", [
+    (pd.Series([0.5, 0.5]), pd.DataFrame(S, index=list("ab"), columns=list("ab"))),  # default labels say nothing
+    (pd.Series([0.5, 0.5], index=list("ab")), pd.DataFrame(S)),
+    (pd.Series([0.5, 0.5], index=[1, 0]), pd.DataFrame(S)),  # 0, 1 are the positions pandas gave, not labels
+    (pd.Series([0.5, 0.5], index=list("ab")), pd.DataFrame(S, columns=list("ab"))),  # a default index too
+    ([0.5, 0.5], pd.DataFrame(S, index=list("ab"), columns=list("ab"))),
+    (pd.Series([0.5, 0.5], index=list("ab")), np.array(S)),
+    (pd.Series([0.5, 0.5], index=list("ab")), S),
+    (pd.Series([0.5, 0.5], index=[1.0, float("nan")]), pd.DataFrame(S, index=[1, float("nan")],
+                                                                    columns=[1, float("nan")])),
+    (pd.Series([0.5, 0.5], index=pd.Index(["a", "b"], dtype="string")),
+     pd.DataFrame(S, index=list("ab"), columns=list("ab"))),
+])
+def test_agreeing_or_absent_labels_are_silent(weights, cov):
+    assert said(q.risk_contribution, weights, cov)[1] == []
+
+
+def test_labels_of_the_wrong_length_leave_the_shape_error_alone():
+    with pytest.raises(ValueError) as info:
+        q.portfolio_variance(pd.Series([1.0], index=["a"]), pd.DataFrame(S, index=list("ab"), columns=list("ab")))
+    assert str(info.value) == "covariance dimensions must match weights"
 
 
 @pytest.mark.parametrize("frame", [pd.DataFrame({"a": [True, False], "b": [False, True]}),
