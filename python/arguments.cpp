@@ -24,14 +24,40 @@ void Conversion::python_code_done() noexcept {
   if (environment_ != nullptr) environment_->enforce();
 }
 
-void Conversion::labelled_vector(PyObject* series) noexcept {
-  if (labelled_count_ == kLabelled) return;
-  labelled_[labelled_count_++] = {parameter_, Ref::borrow(series)};
+struct Conversion::Labels {
+  std::array<Labelled, kLabelled> labelled{};
+  std::size_t labelled_count = 0;
+  std::array<LabelMismatch, kMismatches> mismatches{};
+  std::size_t mismatch_count = 0;
+};
+
+void Conversion::LabelsDeleter::operator()(Labels* labels) const noexcept { delete labels; }
+
+Conversion::Labels& Conversion::labels() {
+  if (!labels_) labels_.reset(new Labels());
+  return *labels_;
 }
 
-void Conversion::label_mismatch(LabelMismatch mismatch) noexcept {
-  if (mismatch_count_ == kMismatches) return;
-  mismatches_[mismatch_count_++] = std::move(mismatch);
+void Conversion::labelled_vector(PyObject* series) {
+  Labels& record = labels();
+  if (record.labelled_count == kLabelled) return;
+  record.labelled[record.labelled_count++] = {parameter_, Ref::borrow(series)};
+}
+
+std::span<const Conversion::Labelled> Conversion::labelled_vectors() const noexcept {
+  if (!labels_) return {};
+  return {labels_->labelled.data(), labels_->labelled_count};
+}
+
+void Conversion::label_mismatch(LabelMismatch mismatch) {
+  Labels& record = labels();
+  if (record.mismatch_count == kMismatches) return;
+  record.mismatches[record.mismatch_count++] = std::move(mismatch);
+}
+
+std::span<const LabelMismatch> Conversion::mismatches() const noexcept {
+  if (!labels_) return {};
+  return {labels_->mismatches.data(), labels_->mismatch_count};
 }
 
 void VectorArg::read_in_place(VectorView data, Conversion& conversion) noexcept {

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
+#include <span>
 
 #include "doubles.hpp"
 #include "held_buffer.hpp"
@@ -77,24 +79,21 @@ class Conversion {
 
   /// Remembers a labelled vector argument (a pandas Series) of the current
   /// parameter, so that a later matrix can compare its labels. At most
-  /// kLabelled are kept; the rest are not compared.
-  void labelled_vector(PyObject* series) noexcept;
+  /// kLabelled are kept; the rest are not compared. May throw bad_alloc.
+  void labelled_vector(PyObject* series);
   struct Labelled {
     std::size_t parameter = 0;
     Ref object;
   };
   static constexpr std::size_t kLabelled = 4;
-  [[nodiscard]] const std::array<Labelled, kLabelled>& labelled_vectors() const noexcept {
-    return labelled_;
-  }
+  /// The labelled vectors so far, in parameter order; empty ones at the end.
+  [[nodiscard]] std::span<const Labelled> labelled_vectors() const noexcept;
 
   /// Records a label mismatch to be reported once the call has its result.
-  void label_mismatch(LabelMismatch mismatch) noexcept;
+  /// May throw bad_alloc.
+  void label_mismatch(LabelMismatch mismatch);
   static constexpr std::size_t kMismatches = 4;
-  [[nodiscard]] const std::array<LabelMismatch, kMismatches>& mismatches() const noexcept {
-    return mismatches_;
-  }
-  [[nodiscard]] std::size_t mismatch_count() const noexcept { return mismatch_count_; }
+  [[nodiscard]] std::span<const LabelMismatch> mismatches() const noexcept;
 
  private:
   friend class PythonCode;
@@ -109,10 +108,14 @@ class Conversion {
   FloatEnvironment* environment_;
   bool ran_python_code_ = false;
   std::size_t parameter_ = 0;
-  std::array<Labelled, kLabelled> labelled_{};
-  std::size_t labelled_count_ = 0;
-  std::array<LabelMismatch, kMismatches> mismatches_{};
-  std::size_t mismatch_count_ = 0;
+  /// What pandas arguments had to say about their labels; made only when
+  /// one is read, so that other calls pay nothing for it.
+  struct Labels;
+  struct LabelsDeleter {
+    void operator()(Labels* labels) const noexcept;
+  };
+  std::unique_ptr<Labels, LabelsDeleter> labels_;
+  Labels& labels();
 };
 
 /// A converted vector argument.

@@ -124,7 +124,7 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
     auto outcome = heavy ? run_unlocked() : run();
     result = Ref::steal(finish(std::move(outcome), site));
   }
-  if (result && conversion.mismatch_count() != 0 && !warn_label_mismatches(site, conversion)) return nullptr;
+  if (result && !conversion.mismatches().empty() && !warn_label_mismatches(site, conversion)) return nullptr;
   return result.release();
 }
 

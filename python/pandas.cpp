@@ -232,7 +232,6 @@ bool compare_labels(PyObject* frame, Conversion& c) {
   Side cols{matrix, LabelAxis::Columns, columns.get(), {}};
   if (!compare(rows, cols, *names, c)) return false;
   for (const Conversion::Labelled& labelled : c.labelled_vectors()) {
-    if (!labelled.object) break;
     Ref series_index = axis_of(labelled.object.get(), names->index, c);
     if (!series_index) {
       if (PyErr_Occurred()) return false;

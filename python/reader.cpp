@@ -340,15 +340,21 @@ class RowBlock {
   bool ragged_ = false;
 };
 
-/// Room for every row of an exact list or tuple of rows: the lengths of the
-/// rows that are themselves lists or tuples, added up, as long as they agree
-/// (a ragged matrix keeps no values, so it needs no room).
+/// Up to this many doubles are reserved for a list of rows on the word of
+/// its first row alone: a ragged matrix wastes at most this much.
+constexpr std::size_t kTrustedBlock = std::size_t{1} << 16;
+
+/// Room for every row of an exact list or tuple of rows: rows times the
+/// length of the first row when that is small; otherwise the lengths of the
+/// rows that are themselves lists or tuples, added up, as long as they
+/// agree (a ragged matrix keeps no values, so it needs no room).
 template <bool IsList>
 void reserve_rows(PyObject* outer, Doubles& block) {
   std::size_t total = 0;
   {
     Still still(outer);
     const Py_ssize_t count = length_of<IsList>(outer);
+    if (count == 0) return;
     Py_ssize_t first = -1;
     for (Py_ssize_t i = 0; i < count; ++i) {
       PyObject* row = item_of<IsList>(outer, i);
@@ -360,7 +366,14 @@ void reserve_rows(PyObject* outer, Doubles& block) {
       } else {
         break;  // rows of other kinds grow the block as they come
       }
-      if (first < 0) first = length;
+      if (first < 0) {
+        first = length;
+        const auto whole = static_cast<std::size_t>(count) * static_cast<std::size_t>(length);
+        if (whole <= kTrustedBlock) {
+          total = whole;
+          break;
+        }
+      }
       if (length != first) return;
       total += static_cast<std::size_t>(length);
     }

@@ -123,10 +123,8 @@ ArrayKind numpy_scalar(PyObject* object, PyTypeObject* type, Conversion& convers
 
 }  // namespace
 
-ArrayKind recognise(PyObject* object, Conversion& conversion) {
+ArrayKind recognise_other(PyObject* object, Conversion& conversion) {
   PyTypeObject* type = Py_TYPE(object);
-  if (type == &PyList_Type) return ArrayKind::List;
-  if (type == &PyTuple_Type) return ArrayKind::Tuple;
   if (PyUnicode_Check(object)) return ArrayKind::Str;
   if (type == &PyMemoryView_Type) return ArrayKind::MemoryView;
   for (std::size_t k = 0; k < kKnownCount; ++k) {

@@ -23,12 +23,20 @@ enum class ArrayKind {
   Failed,       ///< looking raised something other than an ordinary Exception
 };
 
+/// recognise() for everything but the usual exact lists and tuples.
+[[nodiscard]] ArrayKind recognise_other(PyObject* object, Conversion& conversion);
+
 /// What `object` is, by its exact type (subclasses are Other, but for
 /// numpy.matrix, which numpy itself defines as one). Looking at a class
 /// defined in Python for the first time may run Python code (through the
 /// gate); an interrupt (anything not an Exception) raised there propagates
 /// as Failed, with the error set.
-[[nodiscard]] ArrayKind recognise(PyObject* object, Conversion& conversion);
+[[nodiscard]] inline ArrayKind recognise(PyObject* object, Conversion& conversion) {
+  PyTypeObject* type = Py_TYPE(object);
+  if (type == &PyList_Type) return ArrayKind::List;
+  if (type == &PyTuple_Type) return ArrayKind::Tuple;
+  return recognise_other(object, conversion);
+}
 
 /// For an item expected to be one number: NumpyScalar for a numpy scalar or
 /// array (a static numpy class with a buffer, which may hold the number

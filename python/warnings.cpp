@@ -136,8 +136,7 @@ std::string axis_of(const CallSite& site, std::size_t parameter, LabelAxis axis)
 }  // namespace
 
 bool warn_label_mismatches(const CallSite& site, const Conversion& conversion) {
-  for (std::size_t k = 0; k < conversion.mismatch_count(); ++k) {
-    const LabelMismatch& m = conversion.mismatches()[k];
+  for (const LabelMismatch& m : conversion.mismatches()) {
     std::string message(site.function);
     message += ": ";
     const bool one_frame = m.first_parameter == m.second_parameter;
