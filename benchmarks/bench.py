@@ -106,6 +106,29 @@ def reading():
             "goal <= 3 (<= 1.3 with the kernels)" if n == 1000 else "")
 
 
+    pandas_inputs()
+
+
+def pandas_inputs():
+    """What taking a Series and a DataFrame costs over taking their arrays:
+    pandas' own accessors, and the comparison of their labels."""
+    try:
+        import pandas as pd
+    except ImportError:
+        return
+    for n in (10, 1000):
+        names = [f"asset{i}" for i in range(n)]
+        cov = pd.DataFrame(np.random.default_rng(n).standard_normal((2 * n, n)), columns=names).cov()
+        cases = {"own labels": pd.Series(np.full(n, 1 / n), index=list(names)),
+                 "cov.index": pd.Series(np.full(n, 1 / n), index=cov.index)}
+        s = cov.to_numpy()
+        for label, w in cases.items():
+            x = w.to_numpy()
+            ratio = (median_time(lambda: q.portfolio_volatility(w, cov), 21, 200 // n + 5) /
+                     median_time(lambda: q.portfolio_volatility(x, s), 21, 200 // n + 5))
+            row(f"portfolio_volatility(w on {label}, cov frame) / arrays, n={n}", f"{ratio:.2f}")
+
+
 def pace(call):
     """Another thread's counting speed while `call()` runs, over its speed
     with the interpreter to itself."""

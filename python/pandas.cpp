@@ -1,5 +1,6 @@
 #include "pandas.hpp"
 
+#include <cstring>
 #include <string_view>
 
 #include "errors.hpp"
@@ -69,83 +70,174 @@ Ref refuse_frame(PyObject* dtype, Conversion& c) {
 
 // Labels.
 
-/// The labels of `axis` (an Index) as a list, or null: null with no
-/// exception when they cannot be read (they are then not compared), with the
-/// exception set on an interrupt.
-Ref label_list(PyObject* axis, const InternedNames& names, Conversion& c) {
-  Ref list = PythonCode::call_method(c, axis, names.tolist, nullptr);
-  if (!list) {
-    clear_if_ordinary();
-    return {};
+/// The labels of one axis: read where they lie when pandas keeps them in a
+/// numpy array of objects (strings, tuples), else from the list tolist()
+/// makes. The array is held, exported, for as long as this lives.
+class Labels {
+ public:
+  /// False only with an interrupt set; ok() tells whether labels were had.
+  /// `array` is index.array when it was read (null otherwise).
+  bool read(PyObject* index, PyObject* array, const InternedNames& names, Conversion& c) {
+#ifndef Py_GIL_DISABLED
+    // Borrowed items of an array are safe to read only while nothing else
+    // runs; a free-threaded build takes the list instead. to_numpy() of the
+    // index's array is a view of the labels, not a copy.
+    Ref values = PythonCode::call_method(c, array != nullptr ? array : index, names.to_numpy, nullptr);
+    if (!values && !clear_if_ordinary()) return false;
+    if (values) {
+      const ArrayKind kind = recognise(values.get(), c);
+      if (kind == ArrayKind::Failed) return false;
+      if (kind == ArrayKind::NdArray && acquire_inert(buffer_, values.get())) {
+        const Py_buffer& view = buffer_.get();
+        if (view.ndim == 1 && view.format != nullptr && view.format[0] == 'O' && view.format[1] == '\0' &&
+            view.itemsize == static_cast<Py_ssize_t>(sizeof(PyObject*)) && view.strides != nullptr &&
+            view.suboffsets == nullptr) {
+          base_ = static_cast<const char*>(view.buf);
+          stride_ = view.strides[0];
+          size_ = view.shape[0];
+          holder_ = std::move(values);
+          return true;
+        }
+        buffer_.release();
+      }
+      if (PyErr_Occurred()) PyErr_Clear();  // numpy's own refusal of a buffer
+    }
+#endif
+    list_ = PythonCode::call_method(c, index, names.tolist, nullptr);
+    if (!list_) return clear_if_ordinary();
+    if (!PyList_CheckExact(list_.get())) list_ = Ref();
+    return true;
   }
-  if (!PyList_CheckExact(list.get())) return {};
-  return list;
+
+  [[nodiscard]] bool ok() const noexcept { return holder_ || list_; }
+  [[nodiscard]] Py_ssize_t size() const noexcept { return list_ ? PyList_Size(list_.get()) : size_; }
+  /// Label i, borrowed from the array or the list, which hold it.
+  [[nodiscard]] PyObject* at(Py_ssize_t i) const noexcept {
+    if (list_) return PyList_GetItem(list_.get(), i);
+    PyObject* item = nullptr;
+    std::memcpy(&item, base_ + i * stride_, sizeof item);
+    return item;
+  }
+
+ private:
+  HeldBuffer buffer_;
+  Ref holder_;
+  const char* base_ = nullptr;
+  Py_ssize_t stride_ = 0;
+  Py_ssize_t size_ = 0;
+  Ref list_;
+};
+
+/// One side of a comparison: whose labels, which axis, and what has been
+/// read of them so far.
+struct Side {
+  std::size_t parameter;
+  LabelAxis axis;
+  Ref index;      ///< the pandas Index
+  Ref array;      ///< index.array, when read
+  Labels labels;  ///< the labels, once read
+  bool read = false;
+};
+
+/// Whether a value read from a label object is exactly the int `expected`.
+bool is_int(PyObject* value, long expected) noexcept {
+  if (value == nullptr || !PyLong_CheckExact(value)) return false;
+  const long read = PyLong_AsLong(value);
+  if (read == -1 && PyErr_Occurred()) {
+    PyErr_Clear();
+    return false;
+  }
+  return read == expected;
 }
 
-/// Whether labels are the default ones, 0 to n - 1, which say nothing.
-bool default_labels(PyObject* list) noexcept {
-  const Py_ssize_t n = PyList_Size(list);
+/// Whether `side` is a RangeIndex (`range` set), and then whether it is the
+/// one pandas gives any object built without labels: from 0 by 1, labels
+/// that are mere positions. Read by its start and step, never its labels.
+/// False with an interrupt set when reading raised one.
+bool range_positions(Side& side, const InternedNames& names, Conversion& c, bool& range,
+                     bool& positions) {
+  range = positions = false;
+  const ArrayKind kind = recognise(side.index.get(), c);
+  if (kind == ArrayKind::Failed) return false;
+  if (kind != ArrayKind::RangeIndex) return true;
+  range = true;
+  const Ref start = PythonCode::attribute(c, side.index.get(), names.start);
+  const Ref step = start ? PythonCode::attribute(c, side.index.get(), names.step) : Ref();
+  if (!step) return clear_if_ordinary();
+  positions = is_int(start.get(), 0) && is_int(step.get(), 1);
+  return true;
+}
+
+/// Whether labels are 0, 1, ..., n - 1.
+bool positions_only(const Labels& labels) noexcept {
+  const Py_ssize_t n = labels.size();
   for (Py_ssize_t i = 0; i < n; ++i) {
-    PyObject* label = PyList_GetItem(list, i);
-    if (!PyLong_CheckExact(label)) return false;
-    const Py_ssize_t value = PyLong_AsSsize_t(label);
-    if (value == -1 && PyErr_Occurred()) {
-      PyErr_Clear();
-      return false;
-    }
-    if (value != i) return false;
+    if (!is_int(labels.at(i), static_cast<long>(i))) return false;
   }
   return true;
 }
 
-/// One side of a comparison: whose labels, which axis, and the labels.
-struct Side {
-  std::size_t parameter;
-  LabelAxis axis;
-  PyObject* axis_object;  ///< the Index
-  Ref labels;             ///< its labels as a list, once read
-};
-
-/// Reads the labels of `side` when not read yet. False when there are none
-/// to compare (default labels, or unreadable); the error is set only on an
+/// The labels of `side`, read once; null with no exception when they cannot
+/// be read (they are then not compared), with the exception set on an
 /// interrupt.
-bool readable(Side& side, const InternedNames& names, Conversion& c) {
-  if (!side.labels) side.labels = label_list(side.axis_object, names, c);
-  return side.labels && !default_labels(side.labels.get());
+const Labels* labels_of(Side& side, const InternedNames& names, Conversion& c) {
+  if (!side.read) {
+    side.read = true;
+    if (!side.labels.read(side.index.get(), side.array.get(), names, c)) return nullptr;
+  }
+  return side.labels.ok() ? &side.labels : nullptr;
 }
 
 /// Records where two sides' labels first differ. False only on an interrupt.
 bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
-  if (a.axis_object == b.axis_object) return true;  // the very same Index
-  if (!readable(a, names, c) || !readable(b, names, c)) return !PyErr_Occurred();
-  const Py_ssize_t n = PyList_Size(a.labels.get());
+  if (a.index.get() == b.index.get()) return true;  // the very same Index
+  bool ranges = false;
+  for (Side* side : {&a, &b}) {
+    bool range = false, positions = false;
+    if (!range_positions(*side, names, c, range, positions)) return false;
+    if (positions) return true;  // no labels to disagree with
+    ranges = ranges || range;
+  }
+  // Two indexes pandas built over the same array of labels (a covariance
+  // from DataFrame.cov() has such an index and columns) agree.
+  if (!ranges) {
+    for (Side* side : {&a, &b}) {
+      side->array = PythonCode::attribute(c, side->index.get(), names.array);
+      if (!side->array && !clear_if_ordinary()) return false;
+    }
+    if (a.array && a.array.get() == b.array.get()) return true;
+  }
+  const Labels* const x = labels_of(a, names, c);
+  const Labels* const y = x != nullptr ? labels_of(b, names, c) : nullptr;
+  if (y == nullptr) return !PyErr_Occurred();
+  if (positions_only(*x) || positions_only(*y)) return true;
+  const Py_ssize_t n = x->size();
   // Labels of different lengths belong to shapes the call refuses anyway.
-  if (n != PyList_Size(b.labels.get())) return true;
+  if (n != y->size()) return true;
   for (Py_ssize_t i = 0; i < n; ++i) {
-    // Each list is ours, made by tolist(); it may still change if a label's
-    // comparison runs Python code, so every item is held while compared.
-    if (i >= PyList_Size(a.labels.get()) || i >= PyList_Size(b.labels.get())) return true;
-    Ref x = Ref::borrow(PyList_GetItem(a.labels.get(), i));
-    Ref y = Ref::borrow(PyList_GetItem(b.labels.get(), i));
-    Same same = same_label(x.get(), y.get());
+    // A label's own comparison may run Python code, which may change a list
+    // of labels: the length is checked again, and both are held.
+    if (i >= x->size() || i >= y->size()) return true;
+    PyObject* const first = x->at(i);
+    PyObject* const second = y->at(i);
+    Same same = same_label(first, second);
     if (same == Same::Unknown) {
-      const int equal = PythonCode::equal(c, x.get(), y.get());
-      if (equal < 0) {
-        if (!clear_if_ordinary()) return false;
-        return true;  // labels that cannot be compared are not compared
-      }
+      const Ref held_first = Ref::borrow(first), held_second = Ref::borrow(second);
+      const int equal = PythonCode::equal(c, first, second);
+      if (equal < 0) return clear_if_ordinary();  // labels that cannot be compared are not
       same = equal != 0 ? Same::Yes : Same::No;
     }
     if (same == Same::No) {
       c.label_mismatch({a.parameter, a.axis, b.parameter, b.axis, static_cast<std::size_t>(i),
-                        std::move(x), std::move(y)});
+                        Ref::borrow(first), Ref::borrow(second)});
       return true;
     }
   }
   return true;
 }
 
-/// getattr(object, name) for labels: null with no exception when absent.
+/// getattr(object, name) for labels: null with no exception when absent,
+/// with the exception set on an interrupt.
 Ref axis_of(PyObject* object, PyObject* name, Conversion& c) {
   Ref axis = PythonCode::attribute(c, object, name);
   if (!axis) clear_if_ordinary();
@@ -228,16 +320,21 @@ bool compare_labels(PyObject* frame, Conversion& c) {
   Ref columns = index ? axis_of(frame, names->columns, c) : Ref();
   if (!columns) return !PyErr_Occurred();
   const std::size_t matrix = c.parameter();
-  Side rows{matrix, LabelAxis::Rows, index.get(), {}};
-  Side cols{matrix, LabelAxis::Columns, columns.get(), {}};
+  Side rows{matrix, LabelAxis::Rows, std::move(index), {}, {}, false};
+  Side cols{matrix, LabelAxis::Columns, std::move(columns), {}, {}, false};
+  const std::size_t before = c.mismatches().size();
   if (!compare(rows, cols, *names, c)) return false;
+  const bool axes_agree = c.mismatches().size() == before;
   for (const Conversion::Labelled& labelled : c.labelled_vectors()) {
     Ref series_index = axis_of(labelled.object.get(), names->index, c);
     if (!series_index) {
       if (PyErr_Occurred()) return false;
       continue;
     }
-    Side vector{labelled.parameter, LabelAxis::Index, series_index.get(), {}};
+    // A Series made on the frame's own index (w.reindex(cov.index), say)
+    // agrees with the columns when the index does.
+    if (axes_agree && series_index.get() == rows.index.get()) continue;
+    Side vector{labelled.parameter, LabelAxis::Index, std::move(series_index), {}, {}, false};
     if (!compare(vector, cols, *names, c)) return false;
   }
   return true;

@@ -57,14 +57,17 @@ const InternedNames* make_names() noexcept {
   Ref tolist = Ref::steal(PyUnicode_InternFromString("tolist"));
   Ref index = Ref::steal(PyUnicode_InternFromString("index"));
   Ref columns = Ref::steal(PyUnicode_InternFromString("columns"));
+  Ref array = Ref::steal(PyUnicode_InternFromString("array"));
+  Ref start = Ref::steal(PyUnicode_InternFromString("start"));
+  Ref step = Ref::steal(PyUnicode_InternFromString("step"));
   if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype ||
-      !dtypes || !kind || !tolist || !index || !columns) {
+      !dtypes || !kind || !tolist || !index || !columns || !array || !start || !step) {
     return nullptr;
   }
   g_names_storage = {all.release(),    name.release(),     module.release(), bool_.release(),
                      add_note.release(), to_numpy.release(), values.release(), dtype.release(),
                      dtypes.release(), kind.release(),   tolist.release(), index.release(),
-                     columns.release()};
+                     columns.release(), array.release(), start.release(), step.release()};
   return &g_names_storage;
 }
 

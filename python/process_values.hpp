@@ -20,6 +20,9 @@ struct InternedNames {
   PyObject* tolist;    // "tolist"
   PyObject* index;     // "index"
   PyObject* columns;   // "columns"
+  PyObject* array;     // "array"
+  PyObject* start;     // "start"
+  PyObject* step;      // "step"
 };
 
 /// The interned names, or null with a Python exception set.

@@ -40,12 +40,30 @@ constexpr KnownType kKnown[] = {
     {ArrayKind::Array, "array", "array", Verify::Imported},
     {ArrayKind::DataFrame, "DataFrame", "pandas", Verify::Package},
     {ArrayKind::Series, "Series", "pandas", Verify::Package},
+    {ArrayKind::RangeIndex, "RangeIndex", "pandas", Verify::Package},
 };
 constexpr std::size_t kKnownCount = sizeof kKnown / sizeof kKnown[0];
 
 /// Types seen to match, kept (with a reference) for the life of the process
 /// so that later calls recognise them by pointer alone.
 std::atomic<PyTypeObject*> g_seen[kKnownCount];
+
+/// Classes seen to be none of the above (a pandas Index, say, whose labels
+/// are looked at in every call that takes a DataFrame), a few at a time:
+/// recognised by pointer until the slots are taken, by name after that.
+constexpr std::size_t kOtherSlots = 8;
+std::atomic<PyTypeObject*> g_others[kOtherSlots];
+
+void remember_other(PyTypeObject* type) noexcept {
+  for (auto& slot : g_others) {
+    PyTypeObject* expected = nullptr;
+    if (slot.compare_exchange_strong(expected, type, std::memory_order_acq_rel)) {
+      Py_INCREF(reinterpret_cast<PyObject*>(type));  // remembered for good
+      return;
+    }
+    if (expected == type) return;
+  }
+}
 
 /// numpy's scalar types seen so far (there are about two dozen).
 constexpr std::size_t kScalarSlots = 32;
@@ -130,6 +148,11 @@ ArrayKind recognise_other(PyObject* object, Conversion& conversion) {
   for (std::size_t k = 0; k < kKnownCount; ++k) {
     if (g_seen[k].load(std::memory_order_acquire) == type) return kKnown[k].kind;
   }
+  for (auto& slot : g_others) {
+    const PyTypeObject* other = slot.load(std::memory_order_acquire);
+    if (other == type) return ArrayKind::Other;
+    if (other == nullptr) break;
+  }
   const bool is_static_type = is_static(type);
   // The name of a class costs nothing to read and rules out nearly
   // everything; the rest is looked at only for a matching name.
@@ -161,7 +184,9 @@ ArrayKind recognise_other(PyObject* object, Conversion& conversion) {
     }
     return known.kind;
   }
-  return numpy_scalar(object, type, conversion);
+  const ArrayKind kind = numpy_scalar(object, type, conversion);
+  if (kind == ArrayKind::Other) remember_other(type);
+  return kind;
 }
 
 }  // namespace quorvel::py

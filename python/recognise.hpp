@@ -20,6 +20,7 @@ enum class ArrayKind {
   NumpyScalar,  ///< one of numpy's scalar types (numpy.float32, numpy.int64, ...)
   DataFrame,    ///< pandas.DataFrame
   Series,       ///< pandas.Series
+  RangeIndex,   ///< pandas.RangeIndex (labels that may be mere positions)
   Failed,       ///< looking raised something other than an ordinary Exception
 };
 
