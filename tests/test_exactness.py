@@ -97,7 +97,10 @@ EXPORT uint64_t control(void) { return _mm_getcsr() & ~0x3fu; } /* the controls,
 EXPORT void flush_to_zero(void) { _mm_setcsr(_mm_getcsr() | 0x8040u); } /* FTZ and DAZ */
 #elif defined(__aarch64__)
 EXPORT uint64_t control(void) { uint64_t v; __asm__ volatile("mrs %0, fpcr" : "=r"(v)); return v; }
-EXPORT void flush_to_zero(void) { uint64_t v = control() | (UINT64_C(1) << 24); __asm__ volatile("msr fpcr, %0" : : "r"(v)); }
+EXPORT void flush_to_zero(void) {
+  uint64_t v = control() | (UINT64_C(1) << 24);
+  __asm__ volatile("msr fpcr, %0" : : "r"(v));
+}
 #else
 EXPORT uint64_t control(void) { return (uint64_t)fegetround(); }
 EXPORT void flush_to_zero(void) {}
@@ -200,7 +203,8 @@ def helper_build(folder):
         return ([compiler, "-shared", "-O1", str(source), "-o", str(library)] if compiler else None), library
     library = folder / "fp_state.so"
     compiler = shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
-    return ([compiler, "-shared", "-fPIC", "-O1", str(source), "-o", str(library), "-lm"] if compiler else None), library
+    command = [compiler, "-shared", "-fPIC", "-O1", str(source), "-o", str(library), "-lm"] if compiler else None
+    return command, library
 
 
 @pytest.fixture(scope="module")
