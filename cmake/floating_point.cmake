@@ -60,25 +60,39 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4 AND CMAKE_SYSTEM_PROCESSOR MATCHES "^([iI][3-6]86
   set(_quorvel_x86_32 ON)
 endif()
 
+# Every file compiled with these flags starts with src/arithmetic.hpp, made
+# the first include of the file by the compiler, so its checks (IEEE
+# doubles, no fast math, no x87 excess precision) are made in every
+# translation unit that does arithmetic, the wide kernels included, whether
+# or not the file includes it itself.
+set(_quorvel_arithmetic "${PROJECT_SOURCE_DIR}/src/arithmetic.hpp")
+
 if(MSVC)
   if(CMAKE_CXX_COMPILER_ID STREQUAL "MSVC" AND MSVC_VERSION LESS 1930)
     message(FATAL_ERROR "quorvel needs Visual Studio 2022 or later: earlier releases may "
                         "contract multiplies and adds under /fp:precise")
   endif()
-  # /fp:precise: no reassociation, no contraction (Visual Studio 2022
-  # contracts only under /fp:contract, which is never given).
-  set(QUORVEL_FP_FLAGS /fp:precise)
-  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")  # clang-cl: /fp:precise alone allows contraction
-    list(APPEND QUORVEL_FP_FLAGS /clang:-ffp-contract=off)
+  if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    # clang-cl: /fp:precise means -ffp-model=precise, which contracts, and
+    # clang warns on every file when -ffp-contract=off then overrides it.
+    # clang's own defaults are the precise model already, so its own flags
+    # alone say the same as the GNU-style build below.
+    set(QUORVEL_FP_FLAGS /clang:-ffp-contract=off /clang:-fno-fast-math)
+  else()
+    # /fp:precise: no reassociation, no contraction (Visual Studio 2022
+    # contracts only under /fp:contract, which is never given).
+    set(QUORVEL_FP_FLAGS /fp:precise)
   endif()
   if(_quorvel_x86_32)
     list(APPEND QUORVEL_FP_FLAGS /arch:SSE2)
   endif()
+  list(APPEND QUORVEL_FP_FLAGS "/FI${_quorvel_arithmetic}")
 else()
   set(QUORVEL_FP_FLAGS -ffp-contract=off -fno-fast-math)
   if(_quorvel_x86_32)
     list(APPEND QUORVEL_FP_FLAGS -msse2 -mfpmath=sse)
   endif()
+  list(APPEND QUORVEL_FP_FLAGS "SHELL:-include \"${_quorvel_arithmetic}\"")
 endif()
 
 # The flags of the wider x86-64 kernel builds, or empty where there are none

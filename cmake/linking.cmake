@@ -19,6 +19,12 @@ function(quorvel_link_module target)
   elseif(WIN32)
     # link.exe (or lld-link): a DLL exports only what is marked for export,
     # and PyMODINIT_FUNC marks PyInit_quorvel.
+    if(MINGW)
+      # MinGW's GCC links the same way (a marked symbol turns its export-all
+      # default off); its C++ runtime, libgcc and winpthreads are linked in,
+      # so that the module needs only python3.dll and the system's DLLs.
+      target_link_options(${target} PRIVATE -static)
+    endif()
   else()
     # ELF linkers (GNU ld, gold, lld, mold): a version script hides every
     # symbol but PyInit_quorvel, template statics included (which would

@@ -86,18 +86,26 @@ def test_floors_treat_every_nan_alike(nan):
 FP_STATE = r"""
 #include <fenv.h>
 #include <stdint.h>
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-uint64_t control(void) { return _mm_getcsr() & ~0x3fu; } /* the controls, not the sticky flags */
-void flush_to_zero(void) { _mm_setcsr(_mm_getcsr() | 0x8040u); } /* FTZ and DAZ */
-#elif defined(__aarch64__)
-uint64_t control(void) { uint64_t v; __asm__ volatile("mrs %0, fpcr" : "=r"(v)); return v; }
-void flush_to_zero(void) { uint64_t v = control() | (UINT64_C(1) << 24); __asm__ volatile("msr fpcr, %0" : : "r"(v)); }
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport) /* a DLL exports only what is marked */
 #else
-uint64_t control(void) { return (uint64_t)fegetround(); }
-void flush_to_zero(void) {}
+#define EXPORT
 #endif
-int set_rounding(int which) {
+#if defined(__x86_64__) || defined(__i386__) || defined(_M_X64) || defined(_M_IX86)
+#include <xmmintrin.h>
+EXPORT uint64_t control(void) { return _mm_getcsr() & ~0x3fu; } /* the controls, not the sticky flags */
+EXPORT void flush_to_zero(void) { _mm_setcsr(_mm_getcsr() | 0x8040u); } /* FTZ and DAZ */
+#elif defined(__aarch64__)
+EXPORT uint64_t control(void) { uint64_t v; __asm__ volatile("mrs %0, fpcr" : "=r"(v)); return v; }
+EXPORT void flush_to_zero(void) {
+  uint64_t v = control() | (UINT64_C(1) << 24);
+  __asm__ volatile("msr fpcr, %0" : : "r"(v));
+}
+#else
+EXPORT uint64_t control(void) { return (uint64_t)fegetround(); }
+EXPORT void flush_to_zero(void) {}
+#endif
+EXPORT int set_rounding(int which) {
   static const int modes[] = {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO};
   return fesetround(modes[which]);
 }
@@ -179,16 +187,35 @@ CHILD = textwrap.dedent("""
 """)
 
 
+def helper_build(folder):
+    """The command that builds FP_STATE into a shared library in folder, and
+    the library's path; None where there is no C compiler."""
+    source = folder / "fp_state.c"
+    if sys.platform == "win32":
+        # A DLL: MSVC's cl (or clang-cl) from a developer prompt, else a
+        # GNU-style driver (MinGW's gcc, clang). Windows code needs no -fPIC
+        # (clang refuses it there) and no separate libm.
+        library = folder / "fp_state.dll"
+        cl = shutil.which("cl") or shutil.which("clang-cl")
+        if cl:
+            return [cl, "/nologo", "/LD", "/O1", str(source), f"/Fe{library}"], library
+        compiler = shutil.which("gcc") or shutil.which("clang") or shutil.which("cc")
+        return ([compiler, "-shared", "-O1", str(source), "-o", str(library)] if compiler else None), library
+    library = folder / "fp_state.so"
+    compiler = shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
+    command = [compiler, "-shared", "-fPIC", "-O1", str(source), "-o", str(library), "-lm"] if compiler else None
+    return command, library
+
+
 @pytest.fixture(scope="module")
 def fp_state(tmp_path_factory):
-    compiler = shutil.which("cc") or shutil.which("gcc") or shutil.which("clang")
-    if compiler is None:
-        pytest.skip("no C compiler to build the floating-point state helper")
     folder = tmp_path_factory.mktemp("fp_state")
     (folder / "fp_state.c").write_text(FP_STATE)
-    library = folder / "fp_state.so"
-    subprocess.run([compiler, "-shared", "-fPIC", "-O1", str(folder / "fp_state.c"), "-o", str(library), "-lm"],
-                   check=True)
+    command, library = helper_build(folder)
+    if command is None:
+        pytest.skip("no C compiler to build the floating-point state helper (on Windows: cl from a developer "
+                    "prompt, clang-cl, gcc or clang on PATH)")
+    subprocess.run(command, check=True, cwd=folder)
     done = subprocess.run([sys.executable, "-c", CHILD, q.__file__, str(library)], capture_output=True, text=True,
                           timeout=300)
     assert done.returncode == 0, done.stderr
