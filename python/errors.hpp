@@ -35,6 +35,10 @@ void add_argument_note(std::string_view parameter) noexcept;
 /// and the like), which must reach the caller.
 [[nodiscard]] bool clear_if_ordinary() noexcept;
 
+/// The same where the answer is read from PyErr_Occurred() later: null with
+/// no exception means "none", null with one set an interrupt.
+inline void clear_unless_interrupt() noexcept { static_cast<void>(clear_if_ordinary()); }
+
 /// Sets the exception for a C++ exception caught at the barrier: a refused
 /// allocation (or a size no container can hold) is MemoryError, anything
 /// else SystemError.

@@ -240,7 +240,7 @@ bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
 /// with the exception set on an interrupt.
 Ref axis_of(PyObject* object, PyObject* name, Conversion& c) {
   Ref axis = PythonCode::attribute(c, object, name);
-  if (!axis) clear_if_ordinary();
+  if (!axis) clear_unless_interrupt();
   return axis;
 }
 
@@ -251,7 +251,7 @@ Ref series_values(PyObject* series, Conversion& c) {
   if (names == nullptr) return {};
   Ref values = PythonCode::attribute(c, series, names->values);
   if (!values) {
-    clear_if_ordinary();
+    clear_unless_interrupt();
     return {};
   }
   const ArrayKind kind = recognise(values.get(), c);
@@ -261,13 +261,13 @@ Ref series_values(PyObject* series, Conversion& c) {
   // anything else is iterated, as before.
   Ref dtype = PythonCode::attribute(c, series, names->dtype);
   if (!dtype) {
-    clear_if_ordinary();
+    clear_unless_interrupt();
     return {};
   }
   DtypeFacts facts;
   if (!facts_of(dtype.get(), *names, facts, c) || !numeric_kind(facts.kind)) return {};
   values = as_doubles(series, *names, c);
-  if (!values) clear_if_ordinary();
+  if (!values) clear_unless_interrupt();
   return values;
 }
 

@@ -303,6 +303,7 @@ bool read_into(PyObject* object, Doubles& out, VectorArg* arg, Conversion& c) {
     case ArrayKind::Failed:
       return false;
     case ArrayKind::NumpyScalar:
+    case ArrayKind::RangeIndex:
     case ArrayKind::Other:
       break;
   }
