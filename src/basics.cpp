@@ -60,6 +60,38 @@ NonFinite first_nonfinite(VectorView vector, const MatrixView& matrix) noexcept 
   return {};
 }
 
+Asymmetry first_asymmetry(const MatrixView& matrix) noexcept {
+  // Square tiles of this many rows and columns: a tile and its mirror fit
+  // in the first-level cache together, so each transposed entry read costs
+  // no trip to memory. Within a band of rows every tile is searched before
+  // the earliest pair is taken, so tiling does not change which is first.
+  constexpr std::size_t kTile = 32;
+  const std::size_t n = matrix.rows;
+  Asymmetry out;
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
+    const std::size_t i1 = std::min(n, i0 + kTile);
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile) {
+      const std::size_t j1 = std::min(n, j0 + kTile);
+      for (std::size_t i = i0; i < i1; ++i) {
+        // Rows below one already found cannot come first; in its own row
+        // only a smaller column can.
+        if (out.found && i > out.row) break;
+        const std::size_t j_begin = std::max(j0, i + 1);
+        const std::size_t j_end = out.found && out.row == i ? std::min(j1, out.col) : j1;
+        for (std::size_t j = j_begin; j < j_end; ++j) {
+          const double a = matrix(i, j);
+          const double b = matrix(j, i);
+          if (a == b || (is_nan(a) && is_nan(b))) continue;
+          out = {true, i, j, a, b};
+          break;
+        }
+      }
+    }
+    if (out.found) return out;
+  }
+  return out;
+}
+
 FlooredVariances floored_diagonal(const MatrixView& covariance, double floor, double* out) noexcept {
   FlooredVariances floored;
   floored.floor = floor;
