@@ -114,17 +114,38 @@ class Backtest:
     risk_parity_warned: int
 
 
-def fit(window: pd.DataFrame) -> tuple[dict[str, list[float]], pd.DataFrame]:
-    """Each scheme's weights for one window, and the window's covariance
-    (a labelled DataFrame, read by its values in column order)."""
+NOT_CONVERGED = "risk_parity_weights did not converge"
+
+
+def risk_parity(cov: pd.DataFrame) -> tuple[list[float], bool]:
+    """Risk-parity weights, and whether the iteration said it stopped short
+    of equal risk shares (a RuntimeWarning, counted rather than shown). Any
+    other warning goes on to the caller's filters."""
+    with warnings.catch_warnings(record=True) as caught:
+        warnings.filterwarnings("always", message=NOT_CONVERGED, category=RuntimeWarning)
+        weights = quorvel.risk_parity_weights(cov, RISK_PARITY_PASSES, RISK_PARITY_TOLERANCE)
+    stopped_short = False
+    for w in caught:
+        if issubclass(w.category, RuntimeWarning) and str(w.message).startswith(NOT_CONVERGED):
+            stopped_short = True
+        else:
+            warnings.warn_explicit(w.message, w.category, w.filename, w.lineno)
+    return weights, stopped_short
+
+
+def fit(window: pd.DataFrame) -> tuple[dict[str, list[float]], pd.DataFrame, bool]:
+    """Each scheme's weights for one window, the window's covariance (a
+    labelled DataFrame, read by its values in column order), and whether
+    risk parity stopped short."""
     cov = window.cov()
+    parity, stopped_short = risk_parity(cov)
     return {
         "equal": quorvel.equal_weights(window.shape[1]),
         "inverse volatility": quorvel.target_volatility_weights(window.std()),
         "minimum variance": quorvel.minimum_variance_weights(cov),
-        "risk parity": quorvel.risk_parity_weights(cov, RISK_PARITY_PASSES, RISK_PARITY_TOLERANCE),
+        "risk parity": parity,
         "inverse variance": quorvel.hierarchical_risk_parity_weights(cov),
-    }, cov
+    }, cov, stopped_short
 
 
 def run(returns: pd.DataFrame, window: int) -> Backtest:
@@ -132,10 +153,8 @@ def run(returns: pd.DataFrame, window: int) -> Backtest:
     months: list[pd.Period] = []
     equal_shares = warned = 0
     for t in range(window, len(returns)):
-        with warnings.catch_warnings(record=True) as caught:
-            warnings.simplefilter("always", RuntimeWarning)
-            weights, cov = fit(returns.iloc[t - window:t])
-        warned += any(issubclass(w.category, RuntimeWarning) for w in caught)
+        weights, cov, stopped_short = fit(returns.iloc[t - window:t])
+        warned += stopped_short
         realised = returns.iloc[t].to_numpy()
         months.append(returns.index[t])
         for name, w in weights.items():

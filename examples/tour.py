@@ -10,8 +10,12 @@ CORRELATION = [
     [-0.20, 0.10, 1.00, 0.25],
     [0.05, 0.00, 0.25, 1.00],
 ]
+# The product of the two volatilities first: it is the same double either
+# way round, so entry (i, j) equals entry (j, i) to the bit. Written as
+# corr * vol_i * vol_j instead, the two would differ in their last bits,
+# and quorvel would warn that the covariance is not symmetric.
 COVARIANCE = [
-    [CORRELATION[i][j] * VOLATILITY[i] * VOLATILITY[j] for j in range(4)] for i in range(4)
+    [CORRELATION[i][j] * (VOLATILITY[i] * VOLATILITY[j]) for j in range(4)] for i in range(4)
 ]
 EXPECTED_RETURNS = [0.065, 0.040, 0.025, 0.035]
 SIGNALS = [1.4, 0.3, -0.8, 0.6]

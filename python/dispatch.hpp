@@ -21,16 +21,119 @@
 #include "long_calls.hpp"
 #include "ref.hpp"
 #include "results.hpp"
+#include "warnings.hpp"
 
 namespace quorvel::py {
 
+template <class Row, class... Says>
+struct Described;
+
 /// A row of a function table: the Python name, the parameter names, one
 /// caster per parameter, the routine and how its work grows. The result's
-/// Python shape follows from the routine's return type (results.hpp).
+/// Python shape follows from the routine's return type (results.hpp); what
+/// the library says about a result, from the warnings the row lists with
+/// says() (warnings.hpp).
 template <auto Routine, Cost C, class... Casters>
 struct Function {
   std::string_view name;
   std::array<std::string_view, sizeof...(Casters)> parameters;
+
+  /// This row with the warnings its results can give, one entry each.
+  template <class... Says>
+  [[nodiscard]] constexpr Described<Function, Says...> says(Says... warnings) const {
+    return {*this, std::tuple<Says...>(warnings...)};
+  }
+};
+
+/// A row and its warnings.
+template <class Row, class... Says>
+struct Described : Row {
+  std::tuple<Says...> warnings;
+};
+
+namespace detail {
+
+template <auto Routine, Cost C, class... Casters>
+std::tuple<> warnings_of(const Function<Routine, C, Casters...>&) noexcept {
+  return {};
+}
+template <class Row, class... Says>
+const std::tuple<Says...>& warnings_of(const Described<Row, Says...>& row) noexcept {
+  return row.warnings;
+}
+
+/// The index of the one parameter whose caster is `Kind`, or the number of
+/// parameters when there is none, or more than one.
+template <class Kind, class... Casters>
+constexpr std::size_t only_parameter() {
+  constexpr std::array<bool, sizeof...(Casters)> is{std::is_same_v<Casters, Kind>...};
+  std::size_t found = is.size();
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < is.size(); ++i) {
+    if (is[i]) {
+      found = i;
+      ++count;
+    }
+  }
+  return count == 1 ? found : is.size();
+}
+
+/// Whether a row with these casters has every argument that the warning
+/// kind W names: exactly one vector, exactly one matrix.
+template <class W, class... Casters>
+constexpr bool can_name() {
+  constexpr std::size_t n = sizeof...(Casters);
+  return (!(W::kNames & kNamesVector) || only_parameter<Vector, Casters...>() < n) &&
+         (!(W::kNames & kNamesMatrix) || only_parameter<Matrix, Casters...>() < n);
+}
+
+template <std::size_t I, std::size_t N>
+constexpr std::string_view name_at(const std::array<std::string_view, N>& parameters) {
+  if constexpr (I < N) {
+    return parameters[I];
+  } else {
+    return {};
+  }
+}
+
+}  // namespace detail
+
+/// A call's converted arguments as warnings read them: the call's one
+/// vector and one matrix (a warning that reads one is only accepted in rows
+/// that have exactly one, as for naming them), and what the reader found
+/// while converting them.
+template <class... Casters>
+struct Arguments {
+  const std::tuple<typename Casters::holder...>& values;
+  const Conversion& conversion;
+
+  static constexpr std::size_t kVector = detail::only_parameter<Vector, Casters...>();
+  static constexpr std::size_t kMatrix = detail::only_parameter<Matrix, Casters...>();
+
+  [[nodiscard]] const VectorArg& vector() const noexcept { return std::get<kVector>(values); }
+  [[nodiscard]] const MatrixArg& matrix() const noexcept { return std::get<kMatrix>(values); }
+
+  /// The labels of the matrix's own index and columns that differ, or null.
+  [[nodiscard]] const LabelMismatch* matrix_labels() const noexcept {
+    return mismatch(kMatrix, LabelAxis::Rows, kMatrix, LabelAxis::Columns);
+  }
+  /// The labels of the vector and of the matrix's columns that differ, or
+  /// null.
+  [[nodiscard]] const LabelMismatch* vector_labels() const noexcept {
+    return mismatch(kVector, LabelAxis::Index, kMatrix, LabelAxis::Columns);
+  }
+
+ private:
+  const LabelMismatch* mismatch(std::size_t first, LabelAxis first_axis, std::size_t second,
+                                LabelAxis second_axis) const noexcept {
+    for (const LabelMismatch& m : conversion.mismatches()) {
+      if (m.first_parameter == first && m.first_axis == first_axis &&
+          m.second_parameter == second && m.second_axis == second_axis) {
+        return &m;
+      }
+    }
+    return nullptr;
+  }
 };
 
 namespace detail {
@@ -40,19 +143,83 @@ struct IsResult : std::false_type {};
 template <class T>
 struct IsResult<Result<T>> : std::true_type {};
 
-template <class R>
-PyObject* finish(R&& outcome, const CallSite& site) {
+/// "weights has 3 values", "covariance is 4 x 4": the size of a converted
+/// argument, for the note on a shape mismatch; empty for a scalar.
+inline std::string size_of(std::string_view name, const VectorArg& a) {
+  const std::size_t n = a.view().size();
+  return std::string(name) + " has " + std::to_string(n) + (n == 1 ? " value" : " values");
+}
+inline std::string size_of(std::string_view name, const MatrixArg& a) {
+  const MatrixView& m = a.view();
+  if (m.ragged) {
+    return std::string(name) + " has " + std::to_string(m.rows) +
+           " rows of unequal length, the first of " + std::to_string(m.cols) +
+           (m.cols == 1 ? " value" : " values");
+  }
+  return std::string(name) + " is " + std::to_string(m.rows) + " x " + std::to_string(m.cols);
+}
+template <class T>
+std::string size_of(std::string_view, const T&) {
+  return {};
+}
+
+/// Adds to the pending exception a note with the size of every vector and
+/// matrix argument: "weights has 3 values; covariance is 4 x 4".
+template <class... Holders, std::size_t... I>
+void note_sizes(const std::tuple<Holders...>& values,
+                const std::array<std::string_view, sizeof...(Holders)>& parameters,
+                std::index_sequence<I...>) {
+  std::string note;
+  auto add = [&](std::string part) {
+    if (part.empty()) return;
+    if (!note.empty()) note += "; ";
+    note += part;
+  };
+  (add(size_of(parameters[I], std::get<I>(values))), ...);
+  add_note(note);
+}
+
+/// Issues warning `w` when it fires for this result, in the call's
+/// floating-point state: Python code run by an earlier warning (a filter, a
+/// showwarning hook) may have changed it, and the text formats numbers.
+template <class W, class Out, class Args>
+bool say_if(const W& w, const Out& out, const Args& args, const CallSite& site,
+            FloatEnvironment& environment) {
+  if (!w.fires(out, args)) return true;
+  environment.enforce();
+  return w.say(out, args, site);
+}
+
+/// The result as a new object, after the row's warnings about it; null when
+/// a warning was turned into an exception (the object is then released).
+template <class Out, class... Says, class Args>
+PyObject* deliver(const Out& out, const std::tuple<Says...>& says, const Args& args,
+                  const CallSite& site, FloatEnvironment& environment) {
+  Ref object = to_python(out);
+  if (!object) return nullptr;
+  const bool said = std::apply(
+      [&](const Says&... w) { return (say_if(w, out, args, site, environment) && ...); }, says);
+  return said ? object.release() : nullptr;
+}
+
+template <class R, class Says, class... Casters, std::size_t N>
+PyObject* finish(R&& outcome, const Says& says, const Arguments<Casters...>& args,
+                 const std::array<std::string_view, N>& parameters, const CallSite& site,
+                 FloatEnvironment& environment) {
   using Plain = std::remove_cvref_t<R>;
   if constexpr (std::is_same_v<Plain, Ref>) {
     return outcome.release();
   } else if constexpr (IsResult<Plain>::value) {
     if (!outcome) {
       raise_core_error(outcome.error());
+      if (is_shape_mismatch(outcome.error())) {
+        note_sizes(args.values, parameters, std::make_index_sequence<N>{});
+      }
       return nullptr;
     }
-    return to_python(*outcome, site).release();
+    return deliver(*outcome, says, args, site, environment);
   } else {
-    return to_python(outcome, site).release();
+    return deliver(outcome, says, args, site, environment);
   }
 }
 
@@ -81,9 +248,9 @@ auto invoke(Interrupt& interrupt, Args&&... args) {
   }
 }
 
-template <auto Routine, Cost C, class... Casters>
-PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* args,
-               Py_ssize_t nargs, PyObject* kwnames) {
+template <auto Routine, Cost C, class... Casters, class Says>
+PyObject* call(const Function<Routine, C, Casters...>& row, const Says& says,
+               PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   FloatEnvironment environment;
   constexpr std::size_t kArity = sizeof...(Casters);
   const SignatureDescriptor descriptor{row.name, {}, row.parameters};
@@ -116,23 +283,37 @@ PyObject* call(const Function<Routine, C, Casters...>& row, PyObject* const* arg
     LockReleased unlocked(watch);
     return run();
   };
-  const CallSite site{row.name, row.parameters};
-  Ref result;
+  const CallSite site{row.name,
+                      name_at<only_parameter<Vector, Casters...>()>(row.parameters),
+                      name_at<only_parameter<Matrix, Casters...>()>(row.parameters)};
+  const Arguments<Casters...> arguments{values, conversion};
   if constexpr (C == Cost::KeepsLock) {
-    result = Ref::steal(finish(run(), site));
+    return finish(run(), says, arguments, row.parameters, site, environment);
   } else {
     auto outcome = heavy ? run_unlocked() : run();
-    result = Ref::steal(finish(std::move(outcome), site));
+    return finish(std::move(outcome), says, arguments, row.parameters, site, environment);
   }
-  if (result && !conversion.mismatches().empty() && !warn_label_mismatches(site, conversion)) return nullptr;
-  return result.release();
+}
+
+/// A row with its warnings, every one of which must find the arguments it
+/// names in the row.
+template <class Row, class... Says, class... Rest>
+PyObject* call_row(const Row& row, const std::tuple<Says...>& says, Rest... rest) {
+  return [&]<auto Routine, Cost C, class... Casters>(const Function<Routine, C, Casters...>& base) {
+    static_assert((can_name<Says, Casters...>() && ...),
+                  "a warning names a vector or a matrix argument the row does not have exactly "
+                  "one of");
+    return call(base, says, rest...);
+  }(row);
 }
 
 /// The entry point of row I of `Table`, as Python calls it.
 template <const auto& Table, std::size_t I>
 PyObject* entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames) noexcept {
-  return barrier<PyObject*>(nullptr, [&] { return call(std::get<I>(Table), args, nargs, kwnames); });
+  const auto& row = std::get<I>(Table);
+  return barrier<PyObject*>(nullptr,
+                            [&] { return call_row(row, warnings_of(row), args, nargs, kwnames); });
 }
 
 }  // namespace detail

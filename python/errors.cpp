@@ -1,6 +1,7 @@
 #include "errors.hpp"
 
 #include <exception>
+#include <string>
 
 #include "invariant.hpp"
 #include "process_values.hpp"
@@ -68,7 +69,7 @@ bool cast_error(PyObject* object, PyObject* target) noexcept {
   return false;
 }
 
-void add_argument_note(std::string_view parameter) noexcept {
+void add_note(std::string_view text) noexcept {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;
@@ -78,15 +79,37 @@ void add_argument_note(std::string_view parameter) noexcept {
   if (value != nullptr) {
     if (traceback != nullptr) PyException_SetTraceback(value, traceback);
     const InternedNames* names = interned_names();
-    Ref name = Ref::steal(PyUnicode_FromStringAndSize(parameter.data(),
-                                                      static_cast<Py_ssize_t>(parameter.size())));
-    Ref note = name ? Ref::steal(PyUnicode_FromFormat("while processing '%U'", name.get())) : Ref();
+    Ref note = Ref::steal(PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
     Ref add_note = (names && note) ? Ref::steal(PyObject_GetAttr(value, names->add_note)) : Ref();
     Ref done = add_note ? Ref::steal(PyObject_CallFunctionObjArgs(add_note.get(), note.get(), nullptr))
                         : Ref();
     if (!done) PyErr_Clear();  // the note is a courtesy; never replace the real error
   }
   PyErr_Restore(type, value, traceback);
+}
+
+void add_argument_note(std::string_view parameter) noexcept {
+  std::string note;
+  try {
+    note.append("while processing '").append(parameter).append("'");
+  } catch (...) {
+    return;  // no room for the note: the exception goes without it
+  }
+  add_note(note);
+}
+
+bool is_shape_mismatch(CoreError error) noexcept {
+  switch (error) {
+    case CoreError::RaggedMatrix:
+    case CoreError::NonSquareMatrix:
+    case CoreError::CovarianceWeightsMismatch:
+    case CoreError::InputLengthMismatch:
+    case CoreError::ExpectedReturnsMismatch:
+    case CoreError::ExposureLengthMismatch:
+      return true;
+    default:
+      return false;
+  }
 }
 
 bool clear_if_ordinary() noexcept {

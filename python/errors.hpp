@@ -25,9 +25,17 @@ bool raise(PyObject* type, std::string_view text) noexcept;
 /// classes, or any object whose str() names it. Always returns false.
 bool cast_error(PyObject* object, PyObject* target) noexcept;
 
-/// Adds the note "while processing 'NAME'" to the pending exception. A
-/// failure to add it is swallowed; the exception itself stays as it was.
+/// Adds `text` as a note (BaseException.add_note) to the pending exception.
+/// A failure to add it is swallowed; the exception itself stays as it was.
+void add_note(std::string_view text) noexcept;
+
+/// Adds the note "while processing 'NAME'" to the pending exception.
 void add_argument_note(std::string_view parameter) noexcept;
+
+/// Whether a core error says that the sizes of the arguments do not fit
+/// (a ragged or non-square matrix, lengths that differ), so that a note
+/// with the sizes seen helps.
+[[nodiscard]] bool is_shape_mismatch(CoreError error) noexcept;
 
 /// After a look that failed with an exception: true with it cleared when it
 /// is an ordinary Exception, which the caller may take as "no answer";

@@ -2,7 +2,6 @@
 
 #include <bit>
 #include <cstdint>
-#include <utility>
 
 #include "ieee.hpp"
 
@@ -55,14 +54,8 @@ Ref to_python(const FloatVector& values) noexcept {
   return list;
 }
 
-Ref to_python(const RiskContribution& r, const CallSite& site) {
-  Ref tuple = make_tuple(r.marginal, r.contribution, r.share);
-  if (!tuple) return tuple;
-  if (!warn_if_degenerate(site, r.variance, r.culprit,
-                          "marginal contributions and shares reported as 0.0")) {
-    return {};
-  }
-  return tuple;
+Ref to_python(const RiskContribution& r) noexcept {
+  return make_tuple(r.marginal, r.contribution, r.share);
 }
 
 Ref to_python(const AttributionEffects& e) noexcept {
@@ -70,33 +63,5 @@ Ref to_python(const AttributionEffects& e) noexcept {
 }
 
 Ref to_python(const FactorDecomposition& d) noexcept { return make_tuple(d.contributions, d.total); }
-
-Ref to_python(const Volatility& v, const CallSite& site) {
-  Ref value = to_python(v.value);
-  if (!value) return value;
-  // The text is only made when it is needed; the test is a comparison.
-  if (!warn_if_degenerate(site, v.variance, v.culprit,
-                          site.function == "tracking_error" ? "tracking error reported as 0.0"
-                                                            : "volatility reported as 0.0")) {
-    return {};
-  }
-  return value;
-}
-
-Ref to_python(const InverseVariance& w, const CallSite& site) {
-  Ref list = to_python(w.weights);
-  const bool warned = list && warn_if_floored(site, w.floored, "takes nearly all the weight",
-                                              "take nearly all the weight");
-  return warned ? std::move(list) : Ref();
-}
-
-Ref to_python(const RiskParity& r, const CallSite& site) {
-  Ref list = to_python(r.weights);
-  const bool warned = list &&
-                      warn_if_floored(site, r.floored, "starts with nearly all the weight",
-                                      "start with nearly all the weight") &&
-                      warn_if_not_converged(site, r);
-  return warned ? std::move(list) : Ref();
-}
 
 }  // namespace quorvel::py

@@ -1,8 +1,9 @@
 #include "warnings.hpp"
 
+#include <limits>
 #include <string>
 
-#include "arguments.hpp"
+#include "gauss_jordan.hpp"
 #include "ieee.hpp"
 #include "ref.hpp"
 
@@ -24,47 +25,51 @@ std::string shortest(double value) {
   return std::string(utf8, static_cast<std::size_t>(size));
 }
 
+/// "NaN" for any NaN, else the shortest text.
+std::string number(double value) { return is_nan(value) ? std::string("NaN") : shortest(value); }
+
 bool warn(const std::string& message) {
   return PyErr_WarnEx(PyExc_RuntimeWarning, message.c_str(), 1) == 0;
 }
 
-std::string parameter(const CallSite& site, std::size_t i) {
-  return i < site.parameters.size() ? std::string(site.parameters[i]) : std::string("argument");
+std::string entry(std::string_view matrix, std::size_t row, std::size_t col) {
+  return std::string(matrix) + "[" + std::to_string(row) + "][" + std::to_string(col) + "]";
 }
 
-}  // namespace
-
-std::string parameter_name(const CallSite& site, std::size_t i) { return parameter(site, i); }
-
-namespace {
-
 /// "weights[3] is NaN", "covariance[2][1] is inf": the first non-finite
-/// input (the vector is the call's first parameter, the matrix its second).
+/// input.
 std::string where(const CallSite& site, const NonFinite& culprit) {
   switch (culprit.where) {
     case NonFinite::In::Vector:
-      return parameter(site, 0) + "[" + std::to_string(culprit.row) + "] is " +
-             (is_nan(culprit.value) ? "NaN" : shortest(culprit.value));
+      return std::string(site.vector) + "[" + std::to_string(culprit.row) + "] is " +
+             number(culprit.value);
     case NonFinite::In::Matrix:
-      return parameter(site, 1) + "[" + std::to_string(culprit.row) + "][" +
-             std::to_string(culprit.col) + "] is " +
-             (is_nan(culprit.value) ? "NaN" : shortest(culprit.value));
+      return entry(site.matrix, culprit.row, culprit.col) + " is " + number(culprit.value);
     case NonFinite::In::Nowhere:
       break;
   }
   return "every input is finite: the arithmetic overflowed";
 }
 
+/// What the two inversion warnings suggest.
+constexpr std::string_view kCures =
+    "use more observations than assets, or a shrinkage covariance";
+
 }  // namespace
 
 bool warn_degenerate(const CallSite& site, double variance, const NonFinite& culprit,
-                     std::string_view reported) {
+                     const NegativeVariance& negative, std::string_view reported) {
   std::string message(site.function);
   if (is_nan(variance)) {
     message += ": portfolio variance is NaN (" + where(site, culprit) + ")";
+  } else if (negative.bound <= std::numeric_limits<double>::max()) {
+    message += ": portfolio variance is negative (" + shortest(variance) +
+               "), more than the rounding error bound of its computation (" +
+               shortest(negative.bound) + "), so the covariance matrix is not positive semi-definite";
   } else {
     message += ": portfolio variance is negative (" + shortest(variance) +
-               "), so the covariance matrix is not positive semi-definite";
+               ") and the rounding error bound of its computation overflows, so the covariance "
+               "matrix may not be positive semi-definite";
   }
   message += "; ";
   message += reported;
@@ -73,17 +78,17 @@ bool warn_degenerate(const CallSite& site, double variance, const NonFinite& cul
 
 bool warn_floored(const CallSite& site, const FlooredVariances& floored, std::string_view one,
                   std::string_view several) {
-  const std::string entry = parameter(site, 0) + "[" + std::to_string(floored.first) + "][" +
-                            std::to_string(floored.first) + "]";
-  const std::string value = is_nan(floored.value) ? "NaN" : shortest(floored.value);
+  const std::string diagonal = entry(site.matrix, floored.first, floored.first);
+  const std::string value = number(floored.value);
   std::string message(site.function);
   if (floored.count == 1) {
-    message += ": the variance of asset " + std::to_string(floored.first) + " (" + entry + ") is " +
-               value + "; it is counted as " + shortest(floored.floor) + ", so that asset ";
+    message += ": the variance of asset " + std::to_string(floored.first) + " (" + diagonal +
+               ") is " + value + "; it is counted as " + shortest(floored.floor) +
+               ", so that asset ";
     message += one;
   } else {
     message += ": " + std::to_string(floored.count) +
-               " diagonal variances are NaN or negative, the first " + entry + " = " + value +
+               " diagonal variances are NaN or negative, the first " + diagonal + " = " + value +
                "; each is counted as " + shortest(floored.floor) + ", so those assets ";
     message += several;
   }
@@ -110,6 +115,64 @@ bool warn_not_converged(const CallSite& site, const RiskParity& r) {
   return warn(message);
 }
 
+bool warn_ridged(const CallSite& site, const InversionFacts& inversion, std::size_t n) {
+  std::string message(site.function);
+  message += ": ";
+  message += site.matrix;
+  message += " is singular to working precision: inverting it found no pivot of magnitude " +
+             shortest(kPivotThreshold) + " or more at pivot step " +
+             std::to_string(inversion.singular_column + 1) + " of " + std::to_string(n) +
+             " (column " + std::to_string(inversion.singular_column) +
+             "), so it was inverted with " +
+             shortest(kDiagonalRidge) +
+             " added to its diagonal, and the weights are those of that ridged matrix; use more "
+             "observations than assets, a shrinkage covariance, or units in which the variances "
+             "are well above " +
+             shortest(kPivotThreshold);
+  return warn(message);
+}
+
+bool warn_ill_conditioned(const CallSite& site, const InversionFacts& inversion) {
+  std::string message(site.function);
+  message += ": ";
+  message += site.matrix;
+  message += inversion.ridged ? " with the ridge on its diagonal" : "";
+  message += " is numerically singular: its reciprocal condition number "
+             "1/(norm1(S) * norm1(inverse(S))) is " +
+             shortest(inversion.reciprocal_condition) + ", below the unit roundoff 2**-53 (" +
+             shortest(kUnitRoundoff) +
+             "), so rounding decides the inverse and the weights built on it; ";
+  message += kCures;
+  return warn(message);
+}
+
+bool warn_asymmetric(const CallSite& site, const Asymmetry& asymmetry) {
+  std::string message(site.function);
+  message += ": ";
+  message += site.matrix;
+  message += " is not symmetric: " + entry(site.matrix, asymmetry.row, asymmetry.col) + " is " +
+             number(asymmetry.upper) + " but " + entry(site.matrix, asymmetry.col, asymmetry.row) +
+             " is " + number(asymmetry.lower) +
+             "; the weights are those of the matrix as given (average it with its transpose "
+             "if a covariance was meant)";
+  return warn(message);
+}
+
+bool warn_nan_values(const CallSite& site, const NaNs& nans, std::size_t count) {
+  std::string message(site.function);
+  message += ": ";
+  message += site.vector;
+  message.append("[").append(std::to_string(nans.first)).append("] is NaN");
+  if (nans.count > 1) {
+    message.append(" (").append(std::to_string(nans.count)).append(" of ");
+    message.append(std::to_string(count)).append(" values are NaN)");
+  }
+  message +=
+      "; NaN compares equal to every value, so it is given a rank of its own and the other "
+      "values may not be ranked in their order; drop or fill NaN values first";
+  return warn(message);
+}
+
 }  // namespace quorvel::py
 
 namespace quorvel::py {
@@ -117,7 +180,6 @@ namespace {
 
 /// repr() of a label, or "?" when it cannot be had.
 std::string label_text(PyObject* label) {
-  if (label == nullptr) return "nothing";
   Ref text = Ref::steal(PyObject_Repr(label));
   Py_ssize_t size = 0;
   const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
@@ -128,31 +190,22 @@ std::string label_text(PyObject* label) {
   return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::string axis_of(const CallSite& site, std::size_t parameter, LabelAxis axis) {
-  const char* what = axis == LabelAxis::Columns ? "the columns of " : "the index of ";
-  return what + parameter_name(site, parameter);
+std::string where(const LabelMismatch& m) {
+  return " differ at position " + std::to_string(m.position) + " (" + label_text(m.first_label.get()) +
+         " and " + label_text(m.second_label.get()) + "); ";
 }
 
 }  // namespace
 
-bool warn_label_mismatches(const CallSite& site, const Conversion& conversion) {
-  for (const LabelMismatch& m : conversion.mismatches()) {
-    std::string message(site.function);
-    message += ": ";
-    const bool one_frame = m.first_parameter == m.second_parameter;
-    if (one_frame) {
-      message += "the index and the columns of " + parameter_name(site, m.first_parameter);
-    } else {
-      message += axis_of(site, m.first_parameter, m.first_axis) + " and " +
-                 axis_of(site, m.second_parameter, m.second_axis);
-    }
-    message += " differ at position " + std::to_string(m.position) + " (" +
-               label_text(m.first_label.get()) + " and " + label_text(m.second_label.get()) + "); ";
-    message += one_frame ? "rows and columns are matched by position, not by label"
-                         : "values are matched by position, not by label";
-    if (!warn(message)) return false;
-  }
-  return true;
+bool warn_matrix_labels(const CallSite& site, const LabelMismatch& m) {
+  return warn(std::string(site.function) + ": the index and the columns of " + std::string(site.matrix) +
+              where(m) + "rows and columns are matched by position, not by label");
+}
+
+bool warn_vector_labels(const CallSite& site, const LabelMismatch& m) {
+  return warn(std::string(site.function) + ": the index of " + std::string(site.vector) +
+              " and the columns of " + std::string(site.matrix) + where(m) +
+              "values are matched by position, not by label");
 }
 
 }  // namespace quorvel::py

@@ -71,7 +71,11 @@ An exception raised by the caller's own objects (their ``__float__``,
 added. ``MemoryError`` is raised for results too large to allocate.
 
 Failures of the inputs' content raise ``ValueError`` with the fixed
-messages listed in each function's documentation.
+messages listed in each function's documentation. When the sizes of the
+arguments do not fit (``matrix rows must have equal length``, ``matrix
+must be square``, and the messages about lengths that must match), the
+message stays as it is and a note gives the sizes seen, e.g.
+``weights has 3 values; covariance is 4 x 4``.
 
 Warnings
 --------
@@ -82,15 +86,34 @@ returned instead:
 
 - ``portfolio_volatility``, ``tracking_error`` and ``risk_contribution``,
   when the portfolio variance is NaN (naming the first NaN input, such as
-  a weight left NaN by ``reindex``) or negative (a covariance that is not
-  positive semi-definite), since the volatility is then reported as 0.0;
-  a variance of +0.0 or -0.0 is silent;
+  a weight left NaN by ``reindex``), or negative by more than the rounding
+  error bound of its computation, ``4 n u |w|'|S||w|`` with
+  ``u = 2**-53`` (then the covariance is certainly not positive
+  semi-definite), since the volatility is then reported as 0.0. A
+  variance of +0.0 or -0.0 is silent, and so is a negative one within the
+  bound: the weights of a singular covariance give such rounding noise
+  around zero, and 0.0 is then the honest answer;
 - ``hierarchical_risk_parity_weights`` and ``risk_parity_weights``, when a
   diagonal variance is NaN or negative and is counted as 1e-18, so that
   asset takes nearly the whole portfolio (a zero variance is silent);
 - ``risk_parity_weights``, when asked to converge it stops short, saying
   whether the portfolio variance was NaN, zero or negative, or how far the
-  shares were from equal.
+  shares were from equal;
+- ``minimum_variance_weights`` and ``mean_variance_weights``, when the
+  first inversion found a pivot below 1e-14 and the weights are those of
+  the covariance with 1e-12 added to its diagonal (naming the pivot step),
+  and when the matrix inverted is numerically singular: its reciprocal
+  1-norm condition number ``1/(|S|_1 |S^-1|_1)`` is below the unit
+  roundoff ``2**-53`` (the test scipy's solvers warn on), so rounding
+  decides the weights. A sample covariance of fewer observations than
+  assets gives one or the other;
+- ``minimum_variance_weights``, ``mean_variance_weights`` and
+  ``risk_parity_weights``, when the covariance is not exactly symmetric
+  (naming the first pair of entries that differ; two NaNs count as
+  equal);
+- ``rank_weights``, when a value is NaN (naming the first), since NaN
+  compares equal to every value and the ranks around it do not follow the
+  values.
 
 To turn them into errors (raised from the call, which then returns
 nothing)::
@@ -238,6 +261,13 @@ def rank_weights(values: _Vector, ascending: _Flag) -> list[float]:
             unexpected keyword argument 'x'``, ``rank_weights() got multiple
             values for argument 'values'``.
 
+    Warns:
+        RuntimeWarning: when a value is NaN, e.g. for ``[3.0, nan, 1.0]``
+            (whose weights are ``[1/6, 1/3, 1/2]``: 3.0 ranks below 1.0)
+            ``rank_weights: values[1] is NaN; NaN compares equal to every
+            value, so it is given a rank of its own and the other values may
+            not be ranked in their order; drop or fill NaN values first``.
+
     Example:
         >>> rank_weights([0.3, 0.1, 0.2], True)
         [0.5, 0.16666666666666666, 0.3333333333333333]
@@ -339,6 +369,30 @@ def minimum_variance_weights(covariance: _Matrix) -> list[float]:
             keyword argument 'x'``, ``minimum_variance_weights() got multiple
             values for argument 'covariance'``.
 
+    Warns:
+        RuntimeWarning: when the ridge was needed, e.g. for
+            ``[[1, 1], [1, 1]]`` (weights ``[0.5, 0.5]``):
+            ``minimum_variance_weights: covariance is singular to working
+            precision: inverting it found no pivot of magnitude 1e-14 or more
+            at pivot step 2 of 2 (column 1), so it was inverted with 1e-12
+            added to its diagonal, and the weights are those of that ridged
+            matrix; use more observations than assets, a shrinkage
+            covariance, or units in which the variances are well above
+            1e-14``.
+        RuntimeWarning: when the matrix inverted is numerically singular,
+            e.g. for ``[[1e15, 1e15 + 0.125], [1e15 + 0.125, 1e15]]``:
+            ``minimum_variance_weights: covariance is numerically singular: its
+            reciprocal condition number 1/(norm1(S) * norm1(inverse(S))) is
+            6.25e-17, below the unit roundoff 2**-53
+            (1.1102230246251565e-16), so rounding decides the inverse and the
+            weights built on it; use more observations than assets, or a
+            shrinkage covariance``.
+        RuntimeWarning: when the covariance is not exactly symmetric, e.g.
+            ``minimum_variance_weights: covariance is not symmetric:
+            covariance[0][1] is 5.0 but covariance[1][0] is -5.0; the weights
+            are those of the matrix as given (average it with its transpose
+            if a covariance was meant)``.
+
     Example:
         >>> minimum_variance_weights([[0.04, 0.01], [0.01, 0.09]])
         [0.7272727272727273, 0.2727272727272727]
@@ -383,6 +437,30 @@ def mean_variance_weights(
             arguments but 4 were given``, ``mean_variance_weights() got an
             unexpected keyword argument 'x'``, ``mean_variance_weights() got
             multiple values for argument 'covariance'``.
+
+    Warns:
+        RuntimeWarning: when the ridge was needed, e.g. for
+            ``[[1, 1], [1, 1]]`` (weights ``[0.5, 0.5]``):
+            ``mean_variance_weights: covariance is singular to working
+            precision: inverting it found no pivot of magnitude 1e-14 or more
+            at pivot step 2 of 2 (column 1), so it was inverted with 1e-12
+            added to its diagonal, and the weights are those of that ridged
+            matrix; use more observations than assets, a shrinkage
+            covariance, or units in which the variances are well above
+            1e-14``.
+        RuntimeWarning: when the matrix inverted is numerically singular,
+            e.g. for ``[[1e15, 1e15 + 0.125], [1e15 + 0.125, 1e15]]``:
+            ``mean_variance_weights: covariance is numerically singular: its
+            reciprocal condition number 1/(norm1(S) * norm1(inverse(S))) is
+            6.25e-17, below the unit roundoff 2**-53
+            (1.1102230246251565e-16), so rounding decides the inverse and the
+            weights built on it; use more observations than assets, or a
+            shrinkage covariance``.
+        RuntimeWarning: when the covariance is not exactly symmetric, e.g.
+            ``mean_variance_weights: covariance is not symmetric:
+            covariance[0][1] is 5.0 but covariance[1][0] is -5.0; the weights
+            are those of the matrix as given (average it with its transpose
+            if a covariance was meant)``.
 
     Example:
         >>> mean_variance_weights([0.05, 0.08], [[0.04, 0.01], [0.01, 0.09]], 3.0)
@@ -450,6 +528,8 @@ def risk_parity_weights(
             ``risk_parity_weights: the variance of asset 0 (covariance[0][0])
             is -1.0; it is counted as 1e-18, so that asset starts with nearly
             all the weight``.
+        RuntimeWarning: when the covariance is not exactly symmetric, as
+            for ``minimum_variance_weights``.
 
     Example:
         >>> risk_parity_weights([[0.04, 0.01], [0.01, 0.09]], 100, 1e-12)
@@ -535,7 +615,11 @@ def portfolio_volatility(weights: _Vector, covariance: _Matrix) -> float:
 
     Never negative and never NaN: a negative or NaN variance gives 0.0, so
     a NaN anywhere in the inputs can come out as a plain 0.0 here, with a
-    ``RuntimeWarning``; ``portfolio_variance`` shows the variance itself.
+    ``RuntimeWarning``; ``portfolio_variance`` shows the variance itself. A
+    negative variance within the rounding error bound of its computation
+    (``4 n u |w|'|S||w|``, ``u = 2**-53``) is zero as far as the arithmetic
+    can tell, and gives 0.0 without a warning: the minimum-variance weights
+    of a singular covariance come out so.
 
     Args:
         weights: vector of n weights.
@@ -560,10 +644,11 @@ def portfolio_volatility(weights: _Vector, covariance: _Matrix) -> float:
     Warns:
         RuntimeWarning: when the variance is NaN, naming the first NaN
             input: ``portfolio_volatility: portfolio variance is NaN
-            (weights[0] is NaN); volatility reported as 0.0``; or negative:
-            ``portfolio_volatility: portfolio variance is negative (-1.0),
-            so the covariance matrix is not positive semi-definite;
-            volatility reported as 0.0``.
+            (weights[0] is NaN); volatility reported as 0.0``; or negative
+            beyond rounding: ``portfolio_volatility: portfolio variance is
+            negative (-1.0), more than the rounding error bound of its
+            computation (4.440892098500626e-16), so the covariance matrix is
+            not positive semi-definite; volatility reported as 0.0``.
 
     Example:
         >>> portfolio_volatility([0.5, 0.5], [[0.04, 0.01], [0.01, 0.09]])
@@ -579,8 +664,8 @@ def risk_contribution(
     ``m_i = (S w)_i / sigma``, contribution ``c_i = w_i m_i`` (summing to
     sigma, up to rounding), share ``c_i / sigma`` (summing to one). When sigma is 0
     (including a negative or NaN variance) marginals and shares are all 0.0
-    and contributions are ``w_i * 0.0``; a negative or NaN variance also
-    warns.
+    and contributions are ``w_i * 0.0``; a NaN variance, or a negative one
+    beyond rounding (as for ``portfolio_volatility``), also warns.
 
     Args:
         weights: vector of n weights.
@@ -603,9 +688,9 @@ def risk_contribution(
             'weights'``.
 
     Warns:
-        RuntimeWarning: when the variance is NaN or negative, as for
-            ``portfolio_volatility``, ending ``marginal contributions and
-            shares reported as 0.0``.
+        RuntimeWarning: when the variance is NaN or negative beyond
+            rounding, as for ``portfolio_volatility``, ending ``marginal
+            contributions and shares reported as 0.0``.
 
     Example:
         >>> marginal, contribution, share = risk_contribution(
@@ -618,7 +703,8 @@ def tracking_error(active_weights: _Vector, covariance: _Matrix) -> float:
     """Tracking error: the volatility of the active weights, ``sqrt(max(a' S a, 0))``.
 
     The same computation as ``portfolio_volatility`` (a NaN or negative
-    variance gives 0.0, with a ``RuntimeWarning``), applied to active
+    variance gives 0.0, with a ``RuntimeWarning`` unless the negative one
+    is within rounding), applied to active
     weights ``a = portfolio - benchmark``.
 
     Args:
@@ -642,9 +728,10 @@ def tracking_error(active_weights: _Vector, covariance: _Matrix) -> float:
             'active_weights'``.
 
     Warns:
-        RuntimeWarning: when the variance is NaN or negative, as for
-            ``portfolio_volatility``, ending ``tracking error reported as
-            0.0``; the first NaN input is named as ``active_weights[i]``.
+        RuntimeWarning: when the variance is NaN or negative beyond
+            rounding, as for ``portfolio_volatility``, ending ``tracking
+            error reported as 0.0``; the first NaN input is named as
+            ``active_weights[i]``.
 
     Example:
         >>> tracking_error([0.1, -0.1], [[0.04, 0.01], [0.01, 0.09]])

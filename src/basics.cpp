@@ -1,6 +1,8 @@
 #include "basics.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 
 #include "kernels/kernels.hpp"
@@ -58,6 +60,93 @@ NonFinite first_nonfinite(VectorView vector, const MatrixView& matrix) noexcept 
     }
   }
   return {};
+}
+
+namespace {
+
+/// Rows and columns of the square tiles the symmetry test works in: a tile
+/// and its mirror (2 x 8 KiB) stay in the first-level cache together, so
+/// the transposed entries, read down a column, come from cache.
+constexpr std::size_t kTile = 32;
+
+/// Whether some pair of mirrored entries of the n x n matrix at `data`,
+/// whose rows are `rs` apart and whose columns are adjacent, has different
+/// bits. (+0.0 against -0.0, and two NaNs, differ here; the caller looks
+/// again at such a pair.) One branch-free sweep over the tiles: in a full
+/// tile off the diagonal, the inner loop has a fixed length and runs down
+/// a column for one entry and along a row for its mirror.
+bool any_mirror_differs(const double* data, std::size_t n, std::ptrdiff_t rs) noexcept {
+  std::uint64_t differ = 0;
+  const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
+    const std::size_t i1 = std::min(n, i0 + kTile);
+    const double* const band = data + static_cast<std::ptrdiff_t>(i0) * rs;
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile) {
+      const std::size_t j1 = std::min(n, j0 + kTile);
+      for (std::size_t j = j0; j < j1; ++j) {
+        const double* const mirror = data + static_cast<std::ptrdiff_t>(j) * rs;  // (j, i) at i
+        const double* const column = band + j;  // (i0 + k, j) at k * rs
+        if (j0 != i0 && i1 - i0 == kTile) {
+          for (std::size_t k = 0; k < kTile; ++k) {
+            differ |= bits(mirror[i0 + k]) ^ bits(column[static_cast<std::ptrdiff_t>(k) * rs]);
+          }
+        } else {
+          const std::size_t rows = std::min(i1, j) - std::min(i0, std::min(i1, j));
+          for (std::size_t k = 0; k < rows; ++k) {
+            differ |= bits(mirror[i0 + k]) ^ bits(column[static_cast<std::ptrdiff_t>(k) * rs]);
+          }
+        }
+      }
+    }
+  }
+  return differ != 0;
+}
+
+/// The same for any strides.
+bool any_mirror_differs(const MatrixView& m) noexcept {
+  // M and its transpose have the same mirrored pairs: read it along its
+  // unit stride, whichever that is.
+  if (m.col_stride == 1) return any_mirror_differs(m.data, m.rows, m.row_stride);
+  if (m.row_stride == 1) return any_mirror_differs(m.data, m.rows, m.col_stride);
+  for (std::size_t i = 0; i < m.rows; ++i) {
+    for (std::size_t j = i + 1; j < m.rows; ++j) {
+      if (std::bit_cast<std::uint64_t>(m(i, j)) != std::bit_cast<std::uint64_t>(m(j, i))) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+Asymmetry first_asymmetry(const MatrixView& matrix) noexcept {
+  Asymmetry out;
+  if (!any_mirror_differs(matrix)) return out;  // the usual case: one sweep
+  // Some pair differs in its bits: find the first that differs in value.
+  // Within a band of rows every tile is searched before the earliest pair
+  // is taken, so tiling does not change which is first.
+  const std::size_t n = matrix.rows;
+  for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
+    const std::size_t i1 = std::min(n, i0 + kTile);
+    for (std::size_t j0 = i0; j0 < n; j0 += kTile) {
+      const std::size_t j1 = std::min(n, j0 + kTile);
+      for (std::size_t i = i0; i < i1; ++i) {
+        // Rows below one already found cannot come first; in its own row
+        // only a smaller column can.
+        if (out.found && i > out.row) break;
+        const std::size_t j_begin = std::max(j0, i + 1);
+        const std::size_t j_end = out.found && out.row == i ? std::min(j1, out.col) : j1;
+        for (std::size_t j = j_begin; j < j_end; ++j) {
+          const double a = matrix(i, j);
+          const double b = matrix(j, i);
+          if (a == b || (is_nan(a) && is_nan(b))) continue;
+          out = {true, i, j, a, b};
+          break;
+        }
+      }
+    }
+    if (out.found) return out;
+  }
+  return out;
 }
 
 FlooredVariances floored_diagonal(const MatrixView& covariance, double floor, double* out) noexcept {

@@ -40,6 +40,28 @@ struct NonFinite {
 /// row), else the first infinity in the same order.
 [[nodiscard]] NonFinite first_nonfinite(VectorView vector, const MatrixView& matrix) noexcept;
 
+/// The first pair of mirrored entries of a square matrix that differ: the
+/// smallest row, then the smallest column, of the upper triangle. Two NaNs
+/// count as equal (a covariance with missing data is NaN in both places),
+/// and so do +0.0 and -0.0.
+struct Asymmetry {
+  bool found = false;
+  std::size_t row = 0;  ///< row < col
+  std::size_t col = 0;
+  double upper = 0.0;  ///< matrix(row, col)
+  double lower = 0.0;  ///< matrix(col, row)
+};
+
+/// Where a square matrix (not ragged) first fails to equal its transpose.
+/// Reads it tile by tile, so that the transposed entries come from cache.
+[[nodiscard]] Asymmetry first_asymmetry(const MatrixView& matrix) noexcept;
+
+/// NaNs among a routine's input values.
+struct NaNs {
+  std::size_t count = 0;
+  std::size_t first = 0;  ///< the index of the first, when count > 0
+};
+
 /// Diagonal variances of a covariance that were NaN or negative, and were
 /// counted as a small positive floor instead.
 struct FlooredVariances {

@@ -38,12 +38,16 @@ std::size_t pivot_row(const double* column, std::size_t stride, std::size_t c,
 }
 
 /// The plain loop: one pivot at a time over the whole block.
-Elimination column_by_column(double* a, std::size_t n, Interrupt& interrupt) noexcept {
+Elimination column_by_column(double* a, std::size_t n, Interrupt& interrupt,
+                             std::size_t& singular_column) noexcept {
   const std::size_t width = 2 * n;
   auto row = [&](std::size_t i) { return a + i * width; };
   for (std::size_t c = 0; c < n; ++c) {
     const std::size_t p = pivot_row(a + c, width, c, n);
-    if (std::fabs(row(p)[c]) < kPivotThreshold) return Elimination::Singular;
+    if (std::fabs(row(p)[c]) < kPivotThreshold) {
+      singular_column = c;
+      return Elimination::Singular;
+    }
     if (p != c) std::swap_ranges(row(c), row(c) + width, row(p));
 
     double* const pivot = row(c);
@@ -79,7 +83,8 @@ Elimination column_by_column(double* a, std::size_t n, Interrupt& interrupt) noe
 /// and is put back in order at the end. The first panel that breaks the
 /// condition brings in every remaining identity column at once.
 Elimination in_panels(double* a, std::size_t n, std::size_t panel, double* values,
-                      std::size_t* indices, Interrupt& interrupt) noexcept {
+                      std::size_t* indices, Interrupt& interrupt,
+                      std::size_t& singular_column) noexcept {
   const std::size_t width = 2 * n;
   double* const columns = values;               // step k's column at columns + k * n
   double* const multipliers = values + n * panel;  // rows x steps, row-major
@@ -101,7 +106,10 @@ Elimination in_panels(double* a, std::size_t n, std::size_t panel, double* value
       const std::size_t c = c0 + k;
       double* const column = columns + k * n;
       const std::size_t p = pivot_row(column, 1, c, n);
-      if (std::fabs(column[p]) < kPivotThreshold) return Elimination::Singular;
+      if (std::fabs(column[p]) < kPivotThreshold) {
+        singular_column = c;
+        return Elimination::Singular;
+      }
       swaps[k] = p;
       if (p != c) {
         for (std::size_t j = 0; j < steps; ++j) std::swap(columns[j * n + c], columns[j * n + p]);
@@ -170,15 +178,16 @@ Elimination in_panels(double* a, std::size_t n, std::size_t panel, double* value
 
 }  // namespace
 
-Elimination gauss_jordan(double* a, std::size_t n, Interrupt& interrupt) noexcept {
-  if (n < kPanelThreshold) return column_by_column(a, n, interrupt);
+Elimination gauss_jordan(double* a, std::size_t n, Interrupt& interrupt,
+                         std::size_t& singular_column) noexcept {
+  if (n < kPanelThreshold) return column_by_column(a, n, interrupt, singular_column);
   const std::size_t panel = std::min(panel_steps(n), kernels::kMaxPanelSteps);
   const std::unique_ptr<double[]> values(new (std::nothrow) double[2 * n * panel]);
   const std::unique_ptr<std::size_t[]> indices(new (std::nothrow) std::size_t[2 * n]);
   // Without room for the panels the plain loop, which needs none, still
   // gives the same result.
-  if (!values || !indices) return column_by_column(a, n, interrupt);
-  return in_panels(a, n, panel, values.get(), indices.get(), interrupt);
+  if (!values || !indices) return column_by_column(a, n, interrupt, singular_column);
+  return in_panels(a, n, panel, values.get(), indices.get(), interrupt, singular_column);
 }
 
 }  // namespace quorvel

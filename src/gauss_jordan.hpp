@@ -22,9 +22,12 @@ enum class Elimination { Inverted, Singular, Interrupted };
 /// own, so the result is one fixed sequence of IEEE operations.
 ///
 /// On Inverted the right half of `a` holds the inverse, exactly as that
-/// sequence leaves it; the left half is left as scratch. Work is reported
-/// to `interrupt` in units of one multiply-subtract, and Interrupted is
-/// returned as soon as it asks to stop (`a` then holds no result).
-[[nodiscard]] Elimination gauss_jordan(double* a, std::size_t n, Interrupt& interrupt) noexcept;
+/// sequence leaves it; the left half is left as scratch. On Singular,
+/// `singular_column` is the column (the pivot step, from 0) whose pivot
+/// fell below the threshold. Work is reported to `interrupt` in units of
+/// one multiply-subtract, and Interrupted is returned as soon as it asks to
+/// stop (`a` then holds no result).
+[[nodiscard]] Elimination gauss_jordan(double* a, std::size_t n, Interrupt& interrupt,
+                                       std::size_t& singular_column) noexcept;
 
 }  // namespace quorvel

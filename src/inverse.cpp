@@ -1,5 +1,9 @@
 #include "inverse.hpp"
 
+#include <algorithm>
+#include <cmath>
+
+#include "ieee.hpp"
 #include "invariant.hpp"
 
 namespace quorvel {
@@ -19,41 +23,114 @@ void augment(const MatrixView& matrix, std::vector<double>& block, double ridge)
   }
 }
 
-Result<std::optional<Inverse>> invert_with_ridge(const MatrixView& matrix, double ridge,
-                                                 Interrupt& interrupt) {
+/// The 1-norm (largest column sum of magnitudes) of the n x n matrix whose
+/// row i starts at a + i * stride, with `s` (room for n) as scratch. NaN
+/// when an entry is NaN. Rows are read in order and each column's sum grows
+/// in its own lane, so the pass streams through memory once. (Its last
+/// bits only decide a warning; the order of the additions is fixed all the
+/// same.)
+double norm1(const double* a, std::size_t n, std::size_t stride, double* s) noexcept {
+  std::fill_n(s, n, 0.0);
+  // Four rows at a time: a quarter of the loads and stores of the sums.
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const double* const r0 = a + i * stride;
+    const double* const r1 = r0 + stride;
+    const double* const r2 = r1 + stride;
+    const double* const r3 = r2 + stride;
+    for (std::size_t j = 0; j < n; ++j) {
+      s[j] += (std::fabs(r0[j]) + std::fabs(r1[j])) + (std::fabs(r2[j]) + std::fabs(r3[j]));
+    }
+  }
+  for (; i < n; ++i) {
+    const double* const row = a + i * stride;
+    for (std::size_t j = 0; j < n; ++j) s[j] += std::fabs(row[j]);
+  }
+  double norm = 0.0;
+  for (std::size_t j = 0; j < n; ++j) {
+    if (is_nan(s[j])) return s[j];
+    if (s[j] > norm) norm = s[j];
+  }
+  return norm;
+}
+
+struct Attempt {
+  std::optional<Inverse> inverse;
+  std::size_t singular_column = 0;
+  double norm = 0.0;  ///< the 1-norm of the matrix eliminated, when asked for
+};
+
+/// One elimination of M (+ ridge on the diagonal). With `sums` (room for
+/// n), also the 1-norm of the matrix eliminated, taken from the block
+/// before it changes.
+Result<Attempt> attempt(const MatrixView& matrix, double ridge, Interrupt& interrupt,
+                        double* sums) {
   QUORVEL_INVARIANT(matrix.cols >= matrix.rows && !matrix.ragged,
                     "matrix narrower than it is tall");
+  Attempt out;
   Inverse inverse;
   inverse.n = matrix.rows;
   augment(matrix, inverse.block, ridge);
-  if (inverse.n == 0) return inverse;
-  switch (gauss_jordan(inverse.block.data(), inverse.n, interrupt)) {
+  if (inverse.n == 0) {
+    out.inverse = std::move(inverse);
+    return out;
+  }
+  if (sums != nullptr) out.norm = norm1(inverse.block.data(), inverse.n, 2 * inverse.n, sums);
+  switch (gauss_jordan(inverse.block.data(), inverse.n, interrupt, out.singular_column)) {
     case Elimination::Inverted:
-      return inverse;
+      out.inverse = std::move(inverse);
+      return out;
     case Elimination::Singular:
-      return std::nullopt;
+      return out;
     case Elimination::Interrupted:
       break;
   }
   return fail(CoreError::Interrupted);
 }
 
+/// 1 / (||M||_1 * ||X||_1) for the inverse X of a matrix of 1-norm `norm`.
+double reciprocal_condition(double norm, const Inverse& inverse, double* sums) noexcept {
+  const double inverse_norm = norm1(inverse.block.data() + inverse.n, inverse.n, 2 * inverse.n, sums);
+  return 1.0 / (norm * inverse_norm);
+}
+
 }  // namespace
 
 Result<std::optional<Inverse>> invert_matrix(const MatrixView& matrix, Interrupt& interrupt) {
-  return invert_with_ridge(matrix, 0.0, interrupt);
+  auto first = attempt(matrix, 0.0, interrupt, nullptr);
+  if (!first) return fail(first.error());
+  return std::move(first->inverse);
 }
 
-Result<Inverse> regularized_inverse(const MatrixView& covariance, Interrupt& interrupt) {
-  auto first = invert_matrix(covariance, interrupt);
+Result<RegularizedInverse> regularized_inverse(const MatrixView& covariance, Interrupt& interrupt) {
+  // Scratch for the column sums of the norms: small matrices keep it on
+  // the stack, where it costs no allocation.
+  constexpr std::size_t kOnStack = 64;
+  double local[kOnStack];
+  std::vector<double> heap;
+  double* sums = local;
+  if (covariance.rows > kOnStack) {
+    heap.resize(covariance.rows);
+    sums = heap.data();
+  }
+  auto first = attempt(covariance, 0.0, interrupt, sums);
   if (!first) return fail(first.error());
-  if (*first) return std::move(**first);
+  RegularizedInverse out;
+  if (first->inverse) {
+    out.facts.reciprocal_condition = reciprocal_condition(first->norm, *first->inverse, sums);
+    out.inverse = std::move(*first->inverse);
+    return out;
+  }
   // One retry with a small ridge on the diagonal of a copy; the caller's
   // matrix is never changed.
-  auto second = invert_with_ridge(covariance, kDiagonalRidge, interrupt);
+  auto second = attempt(covariance, kDiagonalRidge, interrupt, sums);
   if (!second) return fail(second.error());
-  if (*second) return std::move(**second);
-  return fail(CoreError::SingularCovariance);
+  if (!second->inverse) return fail(CoreError::SingularCovariance);
+  out.facts.ridged = true;
+  out.facts.singular_column = first->singular_column;
+  out.facts.reciprocal_condition = reciprocal_condition(second->norm, *second->inverse, sums);
+  out.inverse = std::move(*second->inverse);
+  return out;
 }
 
 }  // namespace quorvel

@@ -1,6 +1,7 @@
 #include <cstdint>
 
 #include "basics.hpp"
+#include "ieee.hpp"
 #include "invariant.hpp"
 #include "weighting.hpp"
 
@@ -67,12 +68,16 @@ void merge_sort(std::vector<RankedValue>& records, Before before) {
 
 }  // namespace
 
-Result<FloatVector> rank_weights(VectorView values, bool ascending) {
+Result<RankWeights> rank_weights(VectorView values, bool ascending) {
   const std::size_t n = values.size();
   if (n == 0) return fail(CoreError::EmptySignals);
 
   std::vector<RankedValue> records(n);
-  for (std::size_t i = 0; i < n; ++i) records[i] = {i, values[i]};
+  NaNs nans;
+  for (std::size_t i = 0; i < n; ++i) {
+    records[i] = {i, values[i]};
+    if (is_nan(values[i]) && nans.count++ == 0) nans.first = i;
+  }
 
   const Before before{ascending};
   if (n <= kInsertionLimit) {
@@ -89,7 +94,9 @@ Result<FloatVector> rank_weights(VectorView values, bool ascending) {
     QUORVEL_INVARIANT(position < n, "sorted record outside the input");
     ranks[position] = static_cast<double>(k) + 1.0;
   }
-  return normalize_weights(std::move(ranks), /*absolute=*/false);
+  auto weights = normalize_weights(std::move(ranks), /*absolute=*/false);
+  if (!weights) return fail(weights.error());
+  return RankWeights{std::move(*weights), nans};
 }
 
 }  // namespace quorvel

@@ -37,29 +37,38 @@ Result<FloatVector> target_volatility_weights(VectorView volatility) {
   return normalize_weights(std::move(inverse), /*absolute=*/false);
 }
 
-Result<FloatVector> minimum_variance_weights(const MatrixView& covariance, Interrupt& interrupt) {
+Result<InverseWeights> minimum_variance_weights(const MatrixView& covariance,
+                                                Interrupt& interrupt) {
   const auto n = check_square_matrix(covariance);
   if (!n) return fail(n.error());
+  const Asymmetry asymmetry = first_asymmetry(covariance);
   auto inverse = regularized_inverse(covariance, interrupt);
   if (!inverse) return fail(inverse.error());
   const FloatVector ones(*n, 1.0);
-  return normalize_weights(matrix_vector_product(inverse->view(), ones), /*absolute=*/false);
+  auto weights =
+      normalize_weights(matrix_vector_product(inverse->inverse.view(), ones), /*absolute=*/false);
+  if (!weights) return fail(weights.error());
+  return InverseWeights{std::move(*weights), inverse->facts, asymmetry};
 }
 
-Result<FloatVector> mean_variance_weights(VectorView expected_returns, const MatrixView& covariance,
-                                          double risk_aversion, Interrupt& interrupt) {
+Result<InverseWeights> mean_variance_weights(VectorView expected_returns,
+                                             const MatrixView& covariance, double risk_aversion,
+                                             Interrupt& interrupt) {
   const auto n = check_square_matrix(covariance);
   if (!n) return fail(n.error());
   if (expected_returns.size() != *n) return fail(CoreError::ExpectedReturnsMismatch);
+  const Asymmetry asymmetry = first_asymmetry(covariance);
   auto inverse = regularized_inverse(covariance, interrupt);
   if (!inverse) return fail(inverse.error());
-  FloatVector u = matrix_vector_product(inverse->view(), expected_returns);
+  FloatVector u = matrix_vector_product(inverse->inverse.view(), expected_returns);
   // Dividing by a positive lambda only rescales; it matters for rounding and
   // for the range of doubles (overflow to inf, underflow to zero).
   const double lambda = floor_at(risk_aversion, kRiskAversionFloor);
   for (double& x : u) x = x / lambda;
-  if (sum_in_order(u) == 0.0) return equal_weights(*n);
-  return normalize_weights(std::move(u), /*absolute=*/false);
+  auto weights = sum_in_order(u) == 0.0 ? equal_weights(*n)
+                                        : normalize_weights(std::move(u), /*absolute=*/false);
+  if (!weights) return fail(weights.error());
+  return InverseWeights{std::move(*weights), inverse->facts, asymmetry};
 }
 
 Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64_t max_iter,
@@ -76,6 +85,7 @@ Result<RiskParity> risk_parity_weights(const MatrixView& covariance, std::uint64
 
   RiskParity out;
   out.floored = floored;
+  out.asymmetry = first_asymmetry(covariance);
   out.weights = std::move(*normalized);
   out.tolerance = tolerance;
   if (max_iter == 0) return out;

@@ -5,6 +5,7 @@
 
 #include "basics.hpp"
 #include "interrupt.hpp"
+#include "inverse.hpp"
 #include "types.hpp"
 
 namespace quorvel {
@@ -15,16 +16,24 @@ namespace quorvel {
 /// Inverse volatilities (1/sigma) over their sum.
 [[nodiscard]] Result<FloatVector> target_volatility_weights(VectorView volatility);
 
+/// Weights built on the inverse of a covariance, and what the caller
+/// should hear about that covariance and its inversion.
+struct InverseWeights {
+  FloatVector weights;
+  InversionFacts inversion;
+  Asymmetry asymmetry;  ///< the covariance as given
+};
+
 /// Row sums of the regularised inverse covariance, over their sum.
-[[nodiscard]] Result<FloatVector> minimum_variance_weights(const MatrixView& covariance,
-                                                           Interrupt& interrupt);
+[[nodiscard]] Result<InverseWeights> minimum_variance_weights(const MatrixView& covariance,
+                                                              Interrupt& interrupt);
 
 /// Inverse covariance times expected returns over max(risk_aversion, 1e-12),
 /// over its sum; equal weights when that sum is exactly zero.
-[[nodiscard]] Result<FloatVector> mean_variance_weights(VectorView expected_returns,
-                                                        const MatrixView& covariance,
-                                                        double risk_aversion,
-                                                        Interrupt& interrupt);
+[[nodiscard]] Result<InverseWeights> mean_variance_weights(VectorView expected_returns,
+                                                           const MatrixView& covariance,
+                                                           double risk_aversion,
+                                                           Interrupt& interrupt);
 
 /// Why the risk-parity iteration ended.
 enum class RiskParityStop {
@@ -43,6 +52,7 @@ struct RiskParity {
   double tolerance = 0.0;    ///< the tolerance the caller asked for
   double variance = 0.0;     ///< on VarianceNotPositive: the variance found
   FlooredVariances floored;  ///< diagonal variances the starting weights floored
+  Asymmetry asymmetry;       ///< the covariance as given
 };
 
 /// Inverse-variance weights, and the diagonal variances that were floored.
@@ -61,7 +71,14 @@ struct InverseVariance {
 [[nodiscard]] Result<InverseVariance> hierarchical_risk_parity_weights(
     const MatrixView& covariance);
 
+/// Rank weights, and the NaNs among the values ranked (each compares equal
+/// to every value, so the ranks around it do not follow the values).
+struct RankWeights {
+  FloatVector weights;
+  NaNs nans;
+};
+
 /// Ranks 1..n by a stable sort (ascending or descending), over their sum.
-[[nodiscard]] Result<FloatVector> rank_weights(VectorView values, bool ascending);
+[[nodiscard]] Result<RankWeights> rank_weights(VectorView values, bool ascending);
 
 }  // namespace quorvel

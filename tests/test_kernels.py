@@ -170,6 +170,7 @@ def test_identity_columns_and_their_edges(plant, n):
                                pytest.param(640, marks=pytest.mark.slow),
                                pytest.param(777, marks=pytest.mark.slow)])
 @pytest.mark.parametrize("kind", ["spd", "general", "late_negative", "ridge"])
+@pytest.mark.filterwarnings("ignore::RuntimeWarning")  # asymmetric and ridged on purpose; the bits count
 def test_weights_match_the_model(kind, n):
     rng = np.random.default_rng(n)
     s, er = kc.covariance(rng, kind, n), rng.standard_normal(n)

@@ -28,6 +28,7 @@ def failure(function, *args):
     pd.DataFrame({"a": [4, 1], "b": [1, 9]}) / 100,
     pd.DataFrame(np.asfortranarray(S)).iloc[::-1, ::-1].iloc[::-1, ::-1],
 ])
+@pytest.mark.filterwarnings("ignore:minimum_variance_weights. covariance is not symmetric:RuntimeWarning")
 def test_dataframes_are_read_by_value(frame):
     rows = frame.to_numpy().tolist()
     for weights in ([0.5, 0.5], pd.Series([0.5, 0.5], index=frame.columns), pd.Series([0.5, 0.5])):
@@ -176,6 +177,7 @@ def test_nullable_series_are_read_by_value_with_na_as_nan(series):
     ("Float64", {"a": [0.04, None], "b": [0.01, 0.09]}), ("Int64", {"a": [4, None], "b": [1, 9]}),
     ("boolean", {"a": [True, None], "b": [False, True]}),
 ])
+@pytest.mark.filterwarnings("ignore:minimum_variance_weights. covariance is not symmetric:RuntimeWarning")
 def test_nullable_frames_are_read_by_value_with_na_as_nan(dtype, columns):
     frame = pd.DataFrame(columns, dtype=dtype)
     values = frame.to_numpy(dtype="float64", na_value=np.nan)

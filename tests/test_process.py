@@ -134,6 +134,12 @@ def test_repeated_calls_do_not_grow_memory():
         lambda: q.portfolio_volatility([float("nan")] + [0.5] * 31, matrix),
         lambda: q.risk_contribution([1.0, -1.0], [[0.04, 0.05], [0.05, 0.04]]),
         lambda: q.hierarchical_risk_parity_weights([[-1.0] + [0.0] * 31] + matrix[1:]),
+        lambda: q.minimum_variance_weights([[1.0, 1.0], [1.0, 1.0]]),  # the ridge
+        lambda: q.minimum_variance_weights([[2.0**20, 2.0**20], [2.0**20, 2.0**20 + 2.0**-32]]),  # ill-conditioned
+        lambda: q.mean_variance_weights([0.1, 0.2], [[1.0, 5.0], [-5.0, 1.0]], 3.0),  # asymmetric
+        lambda: q.rank_weights([3.0, float("nan")] + vec(), True),
+        lambda: q.portfolio_volatility([1.0, -1.0], [[1.0, 1.0 + 2.0**-50], [1.0 + 2.0**-50, 1.0]]),  # silent
+        lambda: q.risk_contribution([0.5] * 31, matrix),  # a shape mismatch, with its note
         lambda: q._invert(matrix),
         lambda: q._matvec(vec(), 0, 16, 1, 32, 16, vec()[:16]),
         lambda: q._matvec(vec(), 0, 2**60, 1, 17, 1, vec()),

@@ -29,7 +29,7 @@ def vectors() -> None:
 
 
 def matrices() -> None:
-    for cov in (COV, COV_TUPLES, [range(2), (0.0, 1.0)], [array.array("d", [1.0, 0.5]), (0.5, 2.0)]):
+    for cov in (COV, COV_TUPLES, [range(1, 3), (2.0, 5.0)], [array.array("d", [1.0, 0.5]), (0.5, 2.0)]):
         assert_type(quorvel.minimum_variance_weights(cov), list[float])
         assert_type(quorvel.hierarchical_risk_parity_weights(cov), list[float])
         assert_type(quorvel.risk_parity_weights(cov, 100, 1e-10), list[float])

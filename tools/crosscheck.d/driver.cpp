@@ -178,6 +178,8 @@ void emit(Writer& w, const FloatVector& v) { w.list(v); }
 void emit(Writer& w, const Volatility& v) { w.number(v.value); }
 void emit(Writer& w, const InverseVariance& v) { w.list(v.weights); }
 void emit(Writer& w, const RiskParity& r) { w.list(r.weights); }
+void emit(Writer& w, const InverseWeights& v) { w.list(v.weights); }
+void emit(Writer& w, const RankWeights& v) { w.list(v.weights); }
 void emit(Writer& w, const RiskContribution& r) {
   w.tuple(3);
   w.list(r.marginal);
