@@ -1,7 +1,8 @@
 // Private members for the tests, outside __all__: which kernel build runs
-// (_kernels), and direct access to two core routines whose every output bit
+// (_kernels), and direct access to core routines whose every output bit
 // the tests compare: the inversion (all of it, not only the weights built
-// from it) and the strided matrix-vector kernel on rectangular views (public
+// from it, and what it found: the ridge, the condition estimate) and the
+// strided matrix-vector kernel on rectangular views (public
 // functions only take square matrices). They are rows of a function table
 // of their own, so they bind, convert and fail exactly as the public
 // functions do, inside the same barrier.
@@ -47,6 +48,28 @@ Ref invert(const MatrixView& matrix) {
   flat.reserve(*n * *n);
   for (std::size_t i = 0; i < *n; ++i) flat.insert(flat.end(), view.row(i), view.row(i) + *n);
   return bytes_of(std::move(flat));
+}
+
+/// _inversion_facts(matrix) -> (ridged, singular_column, reciprocal_condition)
+/// of the inversion the covariance-based weights use.
+Ref inversion_facts(const MatrixView& matrix) {
+  const auto n = check_square_matrix(matrix);
+  if (!n) {
+    raise_core_error(n.error());
+    return {};
+  }
+  Interrupt never;
+  const auto inverse = regularized_inverse(matrix, never);
+  if (!inverse) {
+    raise_core_error(inverse.error());
+    return {};
+  }
+  const InversionFacts& facts = inverse->facts;
+  Ref ridged = Ref::borrow(facts.ridged ? Py_True : Py_False);
+  Ref column = Ref::steal(PyLong_FromSize_t(facts.singular_column));
+  Ref condition = Ref::steal(PyFloat_FromDouble(canonical(facts.reciprocal_condition)));
+  if (!column || !condition) return {};
+  return Ref::steal(PyTuple_Pack(3, ridged.get(), column.get(), condition.get()));
 }
 
 /// a + b * c without overflow; false when it would overflow.
@@ -108,6 +131,7 @@ Ref matvec(VectorView values, std::int64_t offset, std::int64_t row_stride,
 
 constexpr auto kPrivateFunctions = std::make_tuple(
     Function<&invert, Cost::KeepsLock, Matrix>{"_invert", {"matrix"}},
+    Function<&inversion_facts, Cost::KeepsLock, Matrix>{"_inversion_facts", {"matrix"}},
     Function<&matvec, Cost::KeepsLock, Vector, Offset, Offset, Offset, Offset, Offset, Vector>{
         "_matvec", {"values", "offset", "row_stride", "col_stride", "rows", "cols", "x"}});
 

@@ -78,6 +78,17 @@ constexpr std::size_t kTile = 32;
 bool any_mirror_differs(const double* data, std::size_t n, std::ptrdiff_t rs) noexcept {
   std::uint64_t differ = 0;
   const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+  if (n <= kTile) {
+    // One tile: each row left of the diagonal against its column above it.
+    for (std::size_t i = 1; i < n; ++i) {
+      const double* const row = data + static_cast<std::ptrdiff_t>(i) * rs;
+      const double* const column = data + i;
+      for (std::size_t j = 0; j < i; ++j) {
+        differ |= bits(row[j]) ^ bits(column[static_cast<std::ptrdiff_t>(j) * rs]);
+      }
+    }
+    return differ != 0;
+  }
   for (std::size_t i0 = 0; i0 < n; i0 += kTile) {
     const std::size_t i1 = std::min(n, i0 + kTile);
     const double* const band = data + static_cast<std::ptrdiff_t>(i0) * rs;

@@ -5,6 +5,7 @@
 
 #include "ieee.hpp"
 #include "invariant.hpp"
+#include "kernels/kernels.hpp"
 
 namespace quorvel {
 namespace {
@@ -25,27 +26,11 @@ void augment(const MatrixView& matrix, std::vector<double>& block, double ridge)
 
 /// The 1-norm (largest column sum of magnitudes) of the n x n matrix whose
 /// row i starts at a + i * stride, with `s` (room for n) as scratch. NaN
-/// when an entry is NaN. Rows are read in order and each column's sum grows
-/// in its own lane, so the pass streams through memory once. (Its last
-/// bits only decide a warning; the order of the additions is fixed all the
-/// same.)
+/// when an entry is NaN. Each column's sum is added in row order, in a lane
+/// of its own, so the kernels stream through the rows once and every build
+/// gives the same bits.
 double norm1(const double* a, std::size_t n, std::size_t stride, double* s) noexcept {
-  std::fill_n(s, n, 0.0);
-  // Four rows at a time: a quarter of the loads and stores of the sums.
-  std::size_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    const double* const r0 = a + i * stride;
-    const double* const r1 = r0 + stride;
-    const double* const r2 = r1 + stride;
-    const double* const r3 = r2 + stride;
-    for (std::size_t j = 0; j < n; ++j) {
-      s[j] += (std::fabs(r0[j]) + std::fabs(r1[j])) + (std::fabs(r2[j]) + std::fabs(r3[j]));
-    }
-  }
-  for (; i < n; ++i) {
-    const double* const row = a + i * stride;
-    for (std::size_t j = 0; j < n; ++j) s[j] += std::fabs(row[j]);
-  }
+  kernels::column_magnitudes(a, n, n, stride, s);
   double norm = 0.0;
   for (std::size_t j = 0; j < n; ++j) {
     if (is_nan(s[j])) return s[j];

@@ -39,11 +39,15 @@ warnings.simplefilter("ignore")  # degenerate inputs warn; only the bytes matter
 results = []
 for kind, s, w, er, ra in kc.inversion_cases():
     inverse = quorvel._invert(s)
+    try:
+        facts = kc.raw(quorvel._inversion_facts(s))
+    except ValueError as exc:
+        facts = str(exc)
     results.append((None if inverse is None else kc.raw(np.frombuffer(inverse)),
                     kc.outcome(quorvel.minimum_variance_weights, s),
                     kc.outcome(quorvel.mean_variance_weights, er, s, ra),
                     kc.outcome(quorvel.risk_contribution, w, s),
-                    kc.outcome(quorvel.portfolio_variance, w, s)))
+                    kc.outcome(quorvel.portfolio_variance, w, s), facts))
 vectors = [kc.raw(np.frombuffer(quorvel._matvec(*case))) for case in kc.matvec_cases()]
 sys.stdout.buffer.write(pickle.dumps((quorvel._kernels, results, vectors)))
 """
@@ -179,3 +183,31 @@ def test_weights_match_the_model(kind, n):
         kc.outcome(functools.partial(model.minimum_variance_weights, **fast), rows, model=True)
     assert kc.outcome(quorvel.mean_variance_weights, er, s, 2.0) == \
         kc.outcome(functools.partial(model.mean_variance_weights, **fast), er.tolist(), rows, 2.0, model=True)
+
+
+def column_norm(rows):
+    """The largest column sum of magnitudes, each column added in row order
+    from +0.0, as the library adds it."""
+    sums = [0.0] * len(rows[0])
+    for row in rows:
+        for j, value in enumerate(row):
+            sums[j] += abs(value)
+    return max(sums)
+
+
+@pytest.mark.parametrize("n", [1, 3, 10, 37, 64])
+def test_the_condition_estimate_is_the_two_norms_in_order(n):
+    rng = np.random.default_rng(n)
+    for s in (kc.spd(rng, n), rng.standard_normal((n, n))):
+        ridged, column, condition = quorvel._inversion_facts(s)
+        inverse = np.frombuffer(quorvel._invert(s)).reshape(n, n)
+        assert (ridged, column) == (False, 0)
+        assert condition == 1.0 / (column_norm(s.tolist()) * column_norm(inverse.tolist()))
+    # With the ridge, the norms are those of the ridged matrix inverted.
+    ones = np.ones((n, n))
+    ridged, column, condition = quorvel._inversion_facts(ones)
+    ridged_ones = ones + np.eye(n) * 1e-12
+    assert (ridged, column) == (True, 0 if n == 1 else 1) or (n == 1 and not ridged)
+    if ridged:
+        inverse = np.frombuffer(quorvel._invert(ridged_ones)).reshape(n, n)
+        assert condition == 1.0 / (column_norm(ridged_ones.tolist()) * column_norm(inverse.tolist()))

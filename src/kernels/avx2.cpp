@@ -134,6 +134,6 @@ void apply_panel_avx2(const PanelUpdate& update) noexcept { apply_panel<Avx2Ops,
 namespace quorvel::kernels {
 
 const KernelTable kAvx2Kernels = {"avx2", avx2::matvec, avx2::subtract_scaled,
-                                  avx2::apply_panel_avx2, avx2::widen};
+                                  avx2::apply_panel_avx2, avx2::widen, avx2::column_magnitudes};
 
 }  // namespace quorvel::kernels

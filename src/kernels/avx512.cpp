@@ -84,6 +84,7 @@ void apply_panel_avx512(const PanelUpdate& update) noexcept {
 namespace quorvel::kernels {
 
 const KernelTable kAvx512Kernels = {"avx512", avx512::matvec_avx512, avx512::subtract_scaled,
-                                    avx512::apply_panel_avx512, avx512::widen};
+                                    avx512::apply_panel_avx512, avx512::widen,
+                                    avx512::column_magnitudes};
 
 }  // namespace quorvel::kernels

@@ -129,6 +129,11 @@ void widen(Element element, bool swap, const char* from, std::ptrdiff_t count,
   table().widen(element, swap, from, count, stride, out);
 }
 
+void column_magnitudes(const double* a, std::size_t rows, std::size_t cols, std::size_t stride,
+                       double* sums) noexcept {
+  table().column_magnitudes(a, rows, cols, stride, sums);
+}
+
 const char* active_kernels() noexcept { return table().name; }
 
 }  // namespace quorvel::kernels

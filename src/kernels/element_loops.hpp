@@ -19,6 +19,25 @@ inline void subtract_scaled(double* QUORVEL_RESTRICT target,
   for (std::size_t j = 0; j < width; ++j) target[j] = target[j] - (pivot_row[j] * f);
 }
 
+/// |v|, by clearing the sign bit (what fabs does, written so that no
+/// library function is called from a kernel file).
+inline double magnitude(double v) noexcept {
+  std::uint64_t bits;
+  std::memcpy(&bits, &v, sizeof bits);
+  bits &= 0x7fffffffffffffffu;
+  std::memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+inline void column_magnitudes(const double* QUORVEL_RESTRICT a, std::size_t rows, std::size_t cols,
+                              std::size_t stride, double* QUORVEL_RESTRICT sums) noexcept {
+  for (std::size_t j = 0; j < cols; ++j) sums[j] = 0.0;
+  for (std::size_t i = 0; i < rows; ++i) {
+    const double* QUORVEL_RESTRICT row = a + i * stride;
+    for (std::size_t j = 0; j < cols; ++j) sums[j] = sums[j] + magnitude(row[j]);
+  }
+}
+
 inline std::uint16_t swapped(std::uint16_t v) noexcept {
   return static_cast<std::uint16_t>((v >> 8) | (v << 8));
 }

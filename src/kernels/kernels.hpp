@@ -24,6 +24,13 @@ void matvec(const double* a, std::ptrdiff_t row_stride, std::ptrdiff_t col_strid
 void subtract_scaled(double* target, const double* pivot_row, double f,
                      std::size_t width) noexcept;
 
+/// sums[j] = the sum over i = 0 .. rows-1, in i order, from +0.0, of
+/// |a[i*stride + j]| for j = 0 .. cols-1: the magnitudes of each column,
+/// rows of contiguous elements read one after another. `sums` must not
+/// overlap `a`.
+void column_magnitudes(const double* a, std::size_t rows, std::size_t cols, std::size_t stride,
+                       double* sums) noexcept;
+
 /// Largest number of pivot steps one PanelUpdate may carry.
 inline constexpr std::size_t kMaxPanelSteps = 64;
 

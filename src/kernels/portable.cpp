@@ -19,6 +19,6 @@ namespace quorvel::kernels {
 
 const KernelTable kPortableKernels = {"portable", portable::matvec_general,
                                       portable::subtract_scaled, portable::apply_panel_scalar,
-                                      portable::widen};
+                                      portable::widen, portable::column_magnitudes};
 
 }  // namespace quorvel::kernels

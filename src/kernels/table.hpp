@@ -17,6 +17,8 @@ struct KernelTable {
   void (*apply_panel)(const PanelUpdate& update) noexcept;
   void (*widen)(Element element, bool swap, const char* from, std::ptrdiff_t count,
                 std::ptrdiff_t stride, double* out) noexcept;
+  void (*column_magnitudes)(const double* a, std::size_t rows, std::size_t cols,
+                            std::size_t stride, double* sums) noexcept;
 };
 
 extern const KernelTable kPortableKernels;
