@@ -1,5 +1,7 @@
 #include "python_code.hpp"
 
+#include <cstdint>
+
 #include "errors.hpp"
 #include "process_values.hpp"
 
@@ -85,10 +87,20 @@ Ref PythonCode::imported_attribute(Conversion& c, const char* module, const char
   return found;
 }
 
-const unsigned long* PythonCode::main_thread(Conversion& c) {
-  if (const unsigned long* known = main_thread_ident_if_known()) return known;
-  before(c);
-  return main_thread_ident();
+int PythonCode::runs_signal_handlers(Conversion& c) {
+  // A sub-interpreter never runs signal handlers, and never fixes the answer
+  // for the main one.
+  const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (interpreter < 0) return -1;
+  if (interpreter != 0) return 0;
+  if (const int known = main_thread_by_system(); known >= 0) return known;
+  const unsigned long* main = main_thread_ident_if_known();
+  if (main == nullptr) {
+    before(c);
+    main = main_thread_ident();
+    if (main == nullptr) return -1;
+  }
+  return PyThread_get_thread_ident() == *main ? 1 : 0;
 }
 
 }  // namespace quorvel::py
