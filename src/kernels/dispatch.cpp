@@ -131,4 +131,12 @@ void widen(Element element, bool swap, const char* from, std::ptrdiff_t count,
 
 const char* active_kernels() noexcept { return table().name; }
 
+const char* built_kernels() noexcept {
+#if QUORVEL_X86_KERNELS
+  return "portable avx2 avx512";
+#else
+  return "portable";
+#endif
+}
+
 }  // namespace quorvel::kernels
