@@ -1,10 +1,11 @@
 // Private members for the tests, outside __all__: which kernel build runs
 // (_kernels) and which are compiled in (_kernel_builds), and direct access
 // to two core routines whose every output bit the tests compare: the
-// inversion (all of it, not only the weights built from it) and the strided matrix-vector kernel on rectangular views (public
-// functions only take square matrices). They are rows of a function table
-// of their own, so they bind, convert and fail exactly as the public
-// functions do, inside the same barrier.
+// inversion (all of it, not only the weights built from it) and the
+// strided matrix-vector kernel on rectangular views (public functions only
+// take square matrices). They are rows of a function table of their own, so
+// they bind, convert and fail exactly as the public functions do, inside
+// the same barrier.
 #include "private_hooks.hpp"
 
 #include <cstdint>
