@@ -230,3 +230,4 @@ def test_signal_handlers_run_inside_a_long_call_whatever_thread_came_first(first
                           text=True, timeout=300)
     assert (done.returncode, done.stderr) == (0, "")
     assert json.loads(done.stdout) == ["c_call", "signal", "c_exception"]
+
