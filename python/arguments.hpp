@@ -73,6 +73,13 @@ class Conversion {
   /// have changed anything a C extension can change).
   [[nodiscard]] bool ran_python_code() const noexcept { return ran_python_code_; }
 
+  /// Before the reader converts numbers itself (widening integers rounds by
+  /// the current mode): the call's floating-point state again, if Python
+  /// code has run (an object dropped since may have run a __del__).
+  void settle() noexcept {
+    if (ran_python_code_) python_code_done();
+  }
+
   /// The parameter being converted (its index in the signature).
   void at_parameter(std::size_t index) noexcept { parameter_ = index; }
   [[nodiscard]] std::size_t parameter() const noexcept { return parameter_; }

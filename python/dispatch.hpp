@@ -270,7 +270,7 @@ PyObject* call(const Function<Routine, C, Casters...>& row, const Says& says,
                                std::make_index_sequence<kArity>{})) {
     return nullptr;
   }
-  SignalWatch watch;
+  SignalWatch watch(environment);
   const bool heavy = C != Cost::KeepsLock && work<C>(values) >= kReleaseWork;
   if (heavy && !watch.start(conversion)) return nullptr;
   if (conversion.ran_python_code()) environment.enforce();  // that code may have changed it

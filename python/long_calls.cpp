@@ -10,9 +10,9 @@ constexpr auto kSignalInterval = std::chrono::milliseconds(10);
 }  // namespace
 
 bool SignalWatch::start(Conversion& conversion) {
-  const unsigned long* main_thread = PythonCode::main_thread(conversion);
-  if (main_thread == nullptr) return false;
-  main_thread_ = PyThread_get_thread_ident() == *main_thread;
+  const int runs = PythonCode::runs_signal_handlers(conversion);
+  if (runs < 0) return false;
+  main_thread_ = runs != 0;
   return true;
 }
 
@@ -22,10 +22,16 @@ bool SignalWatch::poll(void* context) noexcept {
   const auto now = std::chrono::steady_clock::now();
   if (now < watch.next_) return true;
   watch.next_ = now + kSignalInterval;
-  if (watch.released_ == nullptr) return PyErr_CheckSignals() == 0;
-  PyEval_RestoreThread(watch.released_);
-  const bool go_on = PyErr_CheckSignals() == 0;
-  watch.released_ = PyEval_SaveThread();
+  watch.environment_.before_python_code();  // a handler may run
+  bool go_on;
+  if (watch.released_ == nullptr) {
+    go_on = PyErr_CheckSignals() == 0;
+  } else {
+    PyEval_RestoreThread(watch.released_);
+    go_on = PyErr_CheckSignals() == 0;
+    watch.released_ = PyEval_SaveThread();
+  }
+  if (go_on) watch.environment_.enforce();  // a handler may have changed it
   return go_on;
 }
 

@@ -9,6 +9,7 @@
 #include <type_traits>
 
 #include "arguments.hpp"
+#include "float_environment.hpp"
 #include "interrupt.hpp"
 #include "ref.hpp"
 
@@ -62,16 +63,21 @@ double work(const std::tuple<Holders...>& values) noexcept {
 /// Lets a long computation notice Ctrl-C. The core reports its progress
 /// about every kPollBudget multiply-adds (well under a millisecond); at most
 /// every kSignalInterval the pending signals are then run. Only the main
-/// thread runs signal handlers, so no other thread looks. With the lock
-/// released, looking means taking it back for a moment, which can mean
-/// waiting for another thread's turn to end: hence the spacing in time.
+/// thread of the main interpreter runs signal handlers, so no other thread
+/// looks. With the lock released, looking means taking it back for a
+/// moment, which can mean waiting for another thread's turn to end: hence
+/// the spacing in time. A handler is Python code that may change the
+/// floating-point state (or anything else a C extension can change): the
+/// call's own environment is set again before the computation goes on.
 class SignalWatch {
  public:
+  explicit SignalWatch(FloatEnvironment& environment) noexcept : environment_(environment) {}
+
   /// Multiply-adds between two looks at the clock (well under a millisecond).
   static constexpr std::uint64_t kPollBudget = std::uint64_t{1} << 20;
 
   /// Whether this thread runs signal handlers; false with an exception set
-  /// when that cannot be found out (the first time imports threading).
+  /// when that cannot be found out (see PythonCode::runs_signal_handlers).
   [[nodiscard]] bool start(Conversion& conversion);
   /// What the core polls: false, with the signal handler's exception set,
   /// to stop the computation.
@@ -81,6 +87,7 @@ class SignalWatch {
   friend class LockReleased;
   static bool poll(void* context) noexcept;
 
+  FloatEnvironment& environment_;
   bool main_thread_ = false;
   PyThreadState* released_ = nullptr;  ///< set while the lock is released
   std::chrono::steady_clock::time_point next_{};

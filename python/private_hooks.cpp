@@ -1,11 +1,12 @@
 // Private members for the tests, outside __all__: which kernel build runs
-// (_kernels), and direct access to core routines whose every output bit
-// the tests compare: the inversion (all of it, not only the weights built
-// from it, and what it found: the ridge, the condition estimate) and the
-// strided matrix-vector kernel on rectangular views (public
-// functions only take square matrices). They are rows of a function table
-// of their own, so they bind, convert and fail exactly as the public
-// functions do, inside the same barrier.
+// Private members for the tests, outside __all__: which kernel build runs
+// (_kernels) and which are compiled in (_kernel_builds), and direct access
+// to core routines whose every output bit the tests compare: the inversion
+// (all of it, not only the weights built from it, and what it found: the
+// ridge, the condition estimate) and the strided matrix-vector kernel on
+// rectangular views (public functions only take square matrices). They are
+// rows of a function table of their own, so they bind, convert and fail
+// exactly as the public functions do, inside the same barrier.
 #include "private_hooks.hpp"
 
 #include <cstdint>
@@ -139,6 +140,7 @@ constexpr auto kPrivateFunctions = std::make_tuple(
 
 bool add_private_members(PyObject* module) noexcept {
   return PyModule_AddStringConstant(module, "_kernels", kernels::active_kernels()) == 0 &&
+         PyModule_AddStringConstant(module, "_kernel_builds", kernels::built_kernels()) == 0 &&
          barrier(false, [&] {
            return PyModule_AddFunctions(module, MethodRecords<kPrivateFunctions>::get().terminated()) == 0;
          });

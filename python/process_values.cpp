@@ -6,6 +6,19 @@
 
 #include "example_type.hpp"
 
+#if defined(__unix__) || defined(__APPLE__)
+#define QUORVEL_POSIX 1
+#include <pthread.h>
+#include <unistd.h>
+#else
+#define QUORVEL_POSIX 0
+#endif
+#if defined(__linux__)
+#include <sys/syscall.h>
+#elif defined(__FreeBSD__) || defined(__OpenBSD__) || defined(__DragonFly__)
+#include <pthread_np.h>
+#endif
+
 namespace quorvel::py {
 namespace {
 
@@ -77,18 +90,58 @@ PyObject* make_sequence() noexcept {
   return PyObject_GetAttrString(abc.get(), "Sequence");
 }
 
+#if QUORVEL_POSIX
+/// In a child forked from another thread, the forking thread is the main one.
+void forget_main_thread() noexcept { g_main_thread.store(nullptr, std::memory_order_release); }
+#endif
+
 const unsigned long* find_main_thread() noexcept {
-  Ref threading = Ref::steal(PyImport_ImportModule("threading"));
-  Ref thread = threading ? Ref::steal(PyObject_CallMethod(threading.get(), "main_thread", nullptr))
-                         : Ref();
-  Ref ident = thread ? Ref::steal(PyObject_GetAttrString(thread.get(), "ident")) : Ref();
+#if QUORVEL_POSIX
+  static const bool forgotten_at_fork = pthread_atfork(nullptr, nullptr, forget_main_thread) == 0;
+  (void)forgotten_at_fork;
+#endif
+  Ref ident;
+  Ref thread_module = Ref::steal(PyImport_ImportModule("_thread"));
+  if (!thread_module) return nullptr;
+  if (PyObject_HasAttrString(thread_module.get(), "_get_main_thread_ident")) {
+    ident = Ref::steal(PyObject_CallMethod(thread_module.get(), "_get_main_thread_ident", nullptr));
+  } else {
+    Ref threading = Ref::steal(PyImport_ImportModule("threading"));
+    Ref thread = threading ? Ref::steal(PyObject_CallMethod(threading.get(), "main_thread", nullptr))
+                           : Ref();
+    ident = thread ? Ref::steal(PyObject_GetAttrString(thread.get(), "ident")) : Ref();
+  }
   if (!ident) return nullptr;
   g_main_thread_storage = PyLong_AsUnsignedLong(ident.get());
   if (PyErr_Occurred()) return nullptr;
   return &g_main_thread_storage;
 }
 
+#if defined(__linux__)
+/// This thread's answer once known: -1 not yet, else 0 or 1. A forked child
+/// asks again, since the thread that forked is its main thread.
+thread_local signed char t_main_thread = -1;
+void forget_thread_answer() noexcept { t_main_thread = -1; }
+#endif
+
 }  // namespace
+
+int main_thread_by_system() noexcept {
+#if defined(__linux__)
+  if (t_main_thread < 0) {
+    // The main thread's thread ID is the process ID.
+    const bool main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+    static const bool forgotten_at_fork = pthread_atfork(nullptr, nullptr, forget_thread_answer) == 0;
+    if (!forgotten_at_fork) return main ? 1 : 0;  // never cached then
+    t_main_thread = main ? 1 : 0;
+  }
+  return t_main_thread;
+#elif defined(__APPLE__) || defined(__FreeBSD__) || defined(__OpenBSD__) || defined(__DragonFly__)
+  return pthread_main_np() == 1 ? 1 : 0;
+#else
+  return -1;
+#endif
+}
 
 const unsigned long* main_thread_ident() noexcept {
   return initialise_once(g_main_thread, g_main_thread_mutex, find_main_thread);

@@ -31,11 +31,21 @@ struct InternedNames {
 /// collections.abc.Sequence (borrowed, lives forever), or null with an exception.
 [[nodiscard]] PyObject* sequence_class() noexcept;
 
-/// The identifier of the thread that runs signal handlers (the main thread),
-/// or null with an exception.
+/// Whether the calling thread is the process's main thread, the one that
+/// started it (and so the interpreter, when the process is `python`), as the
+/// operating system says: 1 or 0, at the cost of a thread-local read; -1 on
+/// systems that cannot say (Windows among them). A thread that forks is the
+/// main thread of the child, for the system and for the interpreter alike.
+[[nodiscard]] int main_thread_by_system() noexcept;
+
+/// The identifier of the main thread as the interpreter names it, or null
+/// with an exception: _thread._get_main_thread_ident() from 3.13 on, else
+/// threading.main_thread(), which on 3.11 and 3.12 names the thread that
+/// first imported threading. For systems where main_thread_by_system()
+/// cannot say; found in the main interpreter only.
 [[nodiscard]] const unsigned long* main_thread_ident() noexcept;
-/// The same once it is known, else null (finding it imports threading, which
-/// runs Python code).
+/// The same once it is known, else null (finding it may import threading,
+/// which runs Python code).
 [[nodiscard]] const unsigned long* main_thread_ident_if_known() noexcept;
 
 /// The Example type shared by every module object, or null with an exception.

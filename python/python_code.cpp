@@ -1,5 +1,7 @@
 #include "python_code.hpp"
 
+#include <cstdint>
+
 #include "errors.hpp"
 #include "process_values.hpp"
 
@@ -14,7 +16,10 @@ class PythonCode::Passage {
     c_.detach_all();
     hold_ = Ref::borrow(held);
   }
-  ~Passage() { c_.python_code_done(); }
+  ~Passage() {
+    hold_ = Ref();  // dropping it may run a __del__: before the state is put back
+    c_.python_code_done();
+  }
   Passage(const Passage&) = delete;
   Passage& operator=(const Passage&) = delete;
 
@@ -24,8 +29,13 @@ class PythonCode::Passage {
 };
 
 bool PythonCode::float_of(Conversion& c, PyObject* object, double& out) {
-  Passage passage(c, object);
-  const double value = PyFloat_AsDouble(object);
+  double value = 0.0;
+  {
+    // The state is put back before the value is even compared: the code may
+    // have unmasked a trap that a comparison with a subnormal would spring.
+    Passage passage(c, object);
+    value = PyFloat_AsDouble(object);
+  }
   if (value == -1.0 && PyErr_Occurred()) return false;  // a genuine -1.0 is fine
   out = value;
   return true;
@@ -113,10 +123,20 @@ Ref PythonCode::imported_attribute(Conversion& c, const char* module, const char
   return found;
 }
 
-const unsigned long* PythonCode::main_thread(Conversion& c) {
-  if (const unsigned long* known = main_thread_ident_if_known()) return known;
-  Passage passage(c);
-  return main_thread_ident();
+int PythonCode::runs_signal_handlers(Conversion& c) {
+  // A sub-interpreter never runs signal handlers, and never fixes the answer
+  // for the main one.
+  const std::int64_t interpreter = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (interpreter < 0) return -1;
+  if (interpreter != 0) return 0;
+  if (const int known = main_thread_by_system(); known >= 0) return known;
+  const unsigned long* main = main_thread_ident_if_known();
+  if (main == nullptr) {
+    Passage passage(c);  // finding it imports threading
+    main = main_thread_ident();
+    if (main == nullptr) return -1;
+  }
+  return PyThread_get_thread_ident() == *main ? 1 : 0;
 }
 
 }  // namespace quorvel::py

@@ -63,9 +63,12 @@ class PythonCode {
   /// getattr(sys.modules[module], name), or null with no exception when
   /// the module is not imported or has no such attribute.
   [[nodiscard]] static Ref imported_attribute(Conversion& c, const char* module, const char* name);
-  /// The identifier of the thread that runs signal handlers (finding it the
-  /// first time imports threading).
-  [[nodiscard]] static const unsigned long* main_thread(Conversion& c);
+  /// Whether the calling thread runs signal handlers: 1 or 0, -1 with an
+  /// exception set. Only the main thread of the main interpreter does: the
+  /// thread that started the interpreter, which on Linux, macOS and the BSDs
+  /// the operating system names at no cost. Elsewhere the interpreter is
+  /// asked, once per process (which imports threading before 3.13).
+  [[nodiscard]] static int runs_signal_handlers(Conversion& c);
 
  private:
   /// Detaches and holds `object` for the duration; the destructor restores

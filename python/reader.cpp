@@ -213,6 +213,7 @@ Taken vector_buffer(PyObject* exporter, ArrayKind kind, Doubles& out, VectorArg*
   }
   const std::size_t base = out.size();
   out.resize(base + static_cast<std::size_t>(n));
+  c.settle();
   widen(layout, layout.base, n, layout.strides[0], out.data() + base);
   buffer.release();
   return Taken::Yes;
@@ -238,6 +239,7 @@ Taken matrix_buffer(PyObject* exporter, ArrayKind kind, MatrixArg& out, Conversi
   }
   Doubles& block = out.storage();
   block.resize(rows * cols);
+  c.settle();
   for (std::size_t i = 0; i < rows; ++i) {
     widen(layout, layout.base + static_cast<Py_ssize_t>(i) * layout.strides[0],
           static_cast<Py_ssize_t>(cols), layout.strides[1], block.data() + i * cols);
@@ -546,6 +548,7 @@ bool read_number(PyObject* object, double& out, Conversion& c) {
     NumericBuffer layout;
     switch (scalar_buffer(object, layout, buffer)) {
       case Read::Done:
+        c.settle();
         widen(layout, layout.base, 1, 0, &out);
         return true;
       case Read::Failed:

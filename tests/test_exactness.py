@@ -266,6 +266,27 @@ def test_private_hooks_refuse_what_would_crash():
         "MemoryError"]
 
 
+# Views over 12 values laid so that their extreme elements are exactly the
+# first and the last value, whatever the signs of the strides.
+EDGE_VIEWS = [(4, 1, 3, 4), (-4, 1, 3, 4), (4, -1, 3, 4), (-4, -1, 3, 4), (1, 3, 3, 4), (0, 1, 5, 12),
+              (1, 0, 12, 3), (-1, 0, 12, 1), (11, 1, 2, 1)]
+
+
+@pytest.mark.parametrize("row_stride, col_stride, rows, cols", EDGE_VIEWS)
+def test_a_view_may_reach_the_first_and_the_last_value_and_no_further(row_stride, col_stride, rows, cols):
+    values = [float(2 ** k) for k in range(12)]  # every sum of distinct ones is exact and tells them apart
+    x = [1.0] * cols
+    corners = [0, (rows - 1) * row_stride, (cols - 1) * col_stride, (rows - 1) * row_stride + (cols - 1) * col_stride]
+    offset = -min(corners)
+    assert offset + max(corners) == len(values) - 1  # the view spans all 12 values
+    want = [sum(values[offset + i * row_stride + j * col_stride] for j in range(cols)) for i in range(rows)]
+    got = q._matvec(values, offset, row_stride, col_stride, rows, cols, x)
+    assert list(struct.unpack(f"<{rows}d", got)) == want
+    for shifted in (offset - 1, offset + 1):
+        with pytest.raises(ValueError, match="view reaches outside the values"):
+            q._matvec(values, shifted, row_stride, col_stride, rows, cols, x)
+
+
 def test_an_empty_view_is_never_read():
     # With no columns nothing is read, whatever the strides say: each row is
     # the empty sum, -0.0.

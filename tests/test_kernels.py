@@ -95,6 +95,12 @@ def test_requested_kernels_only_lower_the_choice(requested):
     assert got == want
 
 
+def test_the_widest_kernels_the_processor_runs_are_chosen():
+    built = quorvel._kernel_builds.split()
+    assert built in (["portable"], LEVELS)
+    assert best() == built[min(processor_level(), len(built) - 1)]
+
+
 @pytest.mark.parametrize("level", ["avx2", "avx512"])
 def test_kernels_give_the_portable_bits(level):
     if LEVELS.index(level) > LEVELS.index(best()):

@@ -137,3 +137,97 @@ def test_ctrl_c_ends_an_endless_risk_parity():
     finally:
         child.kill()
     assert (child.returncode, out, err) == (0, "interrupted\n", "")
+
+
+# Python's main thread (the one that runs signal handlers) found however the
+# process got there: `threading` imported first from another thread (whose
+# main_thread() then names that thread on 3.11 and 3.12), or a
+# sub-interpreter on another thread making the module's first long call.
+# Run without site (-S), which may import threading itself.
+FIRST_ELSEWHERE = """
+import _thread, importlib.util, json, signal, sys
+path, how = sys.argv[1], sys.argv[2]
+assert "threading" not in sys.modules
+SUB = '''
+import importlib.util
+located = importlib.util.spec_from_file_location("quorvel", %r)
+quorvel = importlib.util.module_from_spec(located)
+located.loader.exec_module(quorvel)
+n = 60
+quorvel.minimum_variance_weights([[float(i == j) * n + 1.0 for j in range(n)] for i in range(n)])  # long
+''' % path
+
+def sub_interpreter():
+    try:
+        import _interpreters as interpreters
+        made = interpreters.create("legacy")
+        interpreters.exec(made, SUB)
+    except ImportError:
+        import _xxsubinterpreters as interpreters
+        try:
+            made = interpreters.create(isolated=False)
+        except TypeError:
+            made = interpreters.create()
+        interpreters.run_string(made, SUB)
+    interpreters.destroy(made)
+
+finished = _thread.allocate_lock()
+finished.acquire()
+def elsewhere():
+    try:
+        if how == "threading":
+            import threading
+        else:
+            sub_interpreter()
+    finally:
+        finished.release()
+_thread.start_new_thread(elsewhere, ())
+finished.acquire()
+
+located = importlib.util.spec_from_file_location("quorvel", path)
+quorvel = importlib.util.module_from_spec(located)
+located.loader.exec_module(quorvel)
+quorvel.minimum_variance_weights([[float(i == j) * 60 + 1.0 for j in range(60)] for i in range(60)])  # long too
+n = 1000
+matrix = [[float(i == j) * n + 1.0 for j in range(n)] for i in range(n)]
+
+class Stop(Exception):
+    pass
+
+events = []
+def handler(signum, frame):
+    events.append("signal")
+    raise Stop
+
+def profile(frame, event, function):
+    if function is quorvel.minimum_variance_weights:
+        events.append(event)
+
+signal.signal(signal.SIGALRM, handler)
+try:
+    sys.setprofile(profile)
+    signal.setitimer(signal.ITIMER_REAL, 0.002)
+    quorvel.minimum_variance_weights(matrix)
+    sys.setprofile(None)
+    signal.setitimer(signal.ITIMER_REAL, 0.5)
+    while True:  # the handler would run after the call
+        pass
+except Stop:
+    sys.setprofile(None)
+print(json.dumps(events))
+"""
+
+
+def interpreters():
+    from test_process import other_interpreters
+    return [sys.executable] + [i for i in other_interpreters() if isinstance(i, str)]
+
+
+@pytest.mark.parametrize("interpreter", interpreters())
+@pytest.mark.parametrize("first", ["threading", "sub-interpreter"])
+def test_signal_handlers_run_inside_a_long_call_whatever_thread_came_first(first, interpreter):
+    done = subprocess.run([interpreter, "-S", "-c", FIRST_ELSEWHERE, q.__file__, first], capture_output=True,
+                          text=True, timeout=300)
+    assert (done.returncode, done.stderr) == (0, "")
+    assert json.loads(done.stdout) == ["c_call", "signal", "c_exception"]
+

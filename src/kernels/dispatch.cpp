@@ -136,4 +136,12 @@ void column_magnitudes(const double* a, std::size_t rows, std::size_t cols, std:
 
 const char* active_kernels() noexcept { return table().name; }
 
+const char* built_kernels() noexcept {
+#if QUORVEL_X86_KERNELS
+  return "portable avx2 avx512";
+#else
+  return "portable";
+#endif
+}
+
 }  // namespace quorvel::kernels

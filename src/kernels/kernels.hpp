@@ -73,4 +73,9 @@ void widen(Element element, bool swap, const char* from, std::ptrdiff_t count,
 /// environment variable QUORVEL_KERNELS, which may lower the choice.
 [[nodiscard]] const char* active_kernels() noexcept;
 
+/// The kernel builds compiled in, narrowest first, separated by spaces:
+/// "portable", or "portable avx2 avx512". The choice is the widest of them
+/// that the processor and the operating system run (before QUORVEL_KERNELS).
+[[nodiscard]] const char* built_kernels() noexcept;
+
 }  // namespace quorvel::kernels

@@ -38,6 +38,10 @@
 #include "risk.hpp"
 #include "weighting.hpp"
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
 namespace {
 
 using namespace quorvel;
@@ -349,6 +353,133 @@ bool signalling_nan_kept() {
   return out.size() == 13 && std::memcmp(out.data() + 5, bytes, sizeof bytes) == 0;
 }
 
+// The raw control register, read and written here without the library's
+// help, and the states it is put in around a guarded call: every rounding
+// mode the processor has, flush-to-zero, traps unmasked, and whatever else a
+// caller might leave there. `kFlagBits` are the sticky flags in the register
+// (the library leaves them as the arithmetic left them).
+#if defined(__x86_64__) || defined(__i386__)
+using Register = std::uint64_t;
+Register read_register() { return _mm_getcsr(); }
+void write_register(Register r) { _mm_setcsr(static_cast<unsigned>(r)); }
+constexpr Register kDefaultRegister = 0x1f80, kFlagBits = 0x3f;
+constexpr Register kOddRegisters[] = {0x5f80, 0x3f80, 0x7f80, 0x9fc0, 0x1f00, 0x0000, 0xff80 | 0x3f};
+#elif defined(__aarch64__)
+using Register = std::uint64_t;
+Register read_register() {
+  Register r;
+  __asm__ __volatile__("mrs %0, fpcr" : "=r"(r));
+  return r;
+}
+void write_register(Register r) { __asm__ __volatile__("msr fpcr, %0" : : "r"(r)); }
+constexpr Register kDefaultRegister = 0, kFlagBits = 0;
+constexpr Register kOddRegisters[] = {1u << 22, 2u << 22, 3u << 22, 1u << 24, 1u << 25,
+                                      (1u << 25) | (1u << 22) | (1u << 24), 0x9f00};
+#elif defined(__s390x__)
+using Register = std::uint64_t;
+Register read_register() {
+  std::uint32_t r;
+  __asm__ __volatile__("efpc %0" : "=d"(r));
+  return r;
+}
+void write_register(Register r) {
+  const auto v = static_cast<std::uint32_t>(r);
+  __asm__ __volatile__("sfpc %0" : : "d"(v));
+}
+constexpr Register kDefaultRegister = 0, kFlagBits = 0x00fc0000;
+constexpr Register kOddRegisters[] = {1, 2, 3, 7, 0xf8000000u, 0xf8000007u, 0x00f80000u | 7};
+#endif
+
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__) || defined(__s390x__)
+/// The inputs of guarded_results, made once in the default state (making
+/// them is arithmetic too).
+struct GuardedInputs {
+  FloatVector signals = {1.0, 2.0, 3.0, 7.0, 11.0};
+  FloatVector subnormal = {5e-324, 1e-310, -3e-320};
+  FloatVector weights;
+  FloatVector spd = FloatVector(25);
+  FloatVector cov = {1e300, 0.0, 0.0, 0.0, 1e-200, 0.0, 0.0, 0.0, 1.0};
+
+  GuardedInputs() {
+    static const unsigned char signalling[] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0xf0, 0x7f};
+    Reader in(std::vector<unsigned char>(signalling, signalling + sizeof signalling));
+    weights.resize(3);
+    in.doubles(1, weights.data());
+    weights[1] = 1e300;
+    weights[2] = 1e-200;
+    for (std::size_t i = 0; i < 5; ++i) {
+      for (std::size_t j = 0; j < 5; ++j) {
+        spd[i * 5 + j] = (i == j ? 6.0 : 1.0) + 0.001 * static_cast<double>((i * 7 + j * 3) % 11);
+      }
+    }
+  }
+};
+
+/// The bytes of a few results whose bits depend on the rounding mode, on
+/// subnormals being honoured, or that raise every IEEE exception (a
+/// signalling NaN, an overflow, an underflow, an inexact quotient), all
+/// computed while `during` stands for whatever Python code may do mid-call.
+template <class During>
+std::string guarded_results(const GuardedInputs& in, During&& during) {
+  const MatrixView spd{in.spd.data(), 5, 5, 5, 1, false};
+  const MatrixView cov{in.cov.data(), 3, 3, 3, 1, false};
+  std::string out;
+  Writer w(/*raw_nan=*/false);
+  {
+    FloatEnvironment environment;
+    during(environment);
+    emit(w, signal_proportional_weights({in.signals.data(), in.signals.size()}));
+    emit(w, active_share({in.subnormal.data(), in.subnormal.size()}));
+    emit(w, portfolio_variance({in.weights.data(), in.weights.size()}, cov));
+    Interrupt never;
+    emit(w, minimum_variance_weights(spd, never));
+    emit(w, risk_parity_weights(spd, 30, 0.0, never));
+  }
+  w.end_record(out);
+  return out;
+}
+
+/// Whether every call computes the same bytes whatever state the register
+/// was in, or was put in mid-call, and gives the register back as it found
+/// it, bit for bit but for the flags its arithmetic raised. "kept", or what
+/// went wrong.
+std::string float_environment_check() {
+  char text[160];
+  write_register(kDefaultRegister);
+  const GuardedInputs in;
+  const std::string want = guarded_results(in, [](FloatEnvironment&) {});
+  for (const Register odd : kOddRegisters) {
+    // The caller's state, found at the call's start (as the processor holds
+    // it: qemu's aarch64 keeps no trap enables, for one).
+    write_register(odd);
+    const Register found = read_register();
+    const std::string got = guarded_results(in, [](FloatEnvironment&) {});
+    const Register back = read_register();
+    write_register(kDefaultRegister);
+    if (got != want || (back & ~kFlagBits) != (found & ~kFlagBits)) {
+      std::snprintf(text, sizeof text, "lost:found-%llx-back-%llx-%s", static_cast<unsigned long long>(found),
+                    static_cast<unsigned long long>(back), got == want ? "same-bytes" : "other-bytes");
+      return text;
+    }
+    // The same state set in the middle of a call, as a signal handler might.
+    const std::string mid = guarded_results(in, [odd](FloatEnvironment& environment) {
+      write_register(odd);
+      environment.enforce();
+    });
+    const Register after = read_register();
+    write_register(kDefaultRegister);
+    if (mid != want || (after & ~kFlagBits) != kDefaultRegister) {
+      std::snprintf(text, sizeof text, "lost:set-mid-call-%llx-back-%llx-%s", static_cast<unsigned long long>(odd),
+                    static_cast<unsigned long long>(after), mid == want ? "same-bytes" : "other-bytes");
+      return text;
+    }
+  }
+  return "kept";
+}
+#else
+std::string float_environment_check() { return "unchecked"; }
+#endif
+
 void about() {
 #if defined(__clang__)
   std::printf("compiler=clang %d.%d.%d\n", __clang_major__, __clang_minor__, __clang_patchlevel__);
@@ -385,6 +516,7 @@ void about() {
 #endif
   std::printf("kernels=%s\n", kernels::active_kernels());
   std::printf("signalling_nan_kept=%d\n", signalling_nan_kept() ? 1 : 0);
+  std::printf("float_environment=%s\n", float_environment_check().c_str());
   std::printf("functions=");
   for (std::size_t i = 0; i < std::size(kEntries); ++i) {
     std::printf("%s%s:%s", i ? "," : "", kEntries[i].name, kEntries[i].parameters);

@@ -15,6 +15,9 @@
     hostile     objects whose hooks raise, return nonsense or change other arguments,
                 and what each hook does
     mutations   the changes a hook makes to a container or another argument
+    interludes  Python code run during a call by other ways (a showwarning, a signal
+                handler), the caller's floating-point state, and late-code cases
+    fpstate     the floating-point control register, read and set as an extension would
     values      plain and odd numbers from the edges of their ranges, and short reprs
     imports     the quorvel build under test, numpy and pandas when importable, and
                 tests/agreement.py (when a buffer agrees with its numbers as lists)

@@ -12,6 +12,7 @@ from .arrays import safe_tolist
 from .generators import (big_matrix, count_value, flag_value, float_value, matrix, signed_value, strided_view,
                          text_value, vector)
 from .hostile import HList, HTuple, Hostile
+from .interludes import arm, late_code_case
 from .signatures import VIEW
 from .values import short
 
@@ -30,6 +31,10 @@ class Case:
         self.references: dict = {}  # parameter index -> the same numbers as nested lists
         self.features: set = set()
         self.hostility = 0.0
+        self.fp_before = None       # the caller's MXCSR for the call (interludes)
+        self.showwarning = None     # a showwarning for the call's duration
+        self.signal = None          # (handler, delay, text, changes the state)
+        self.late = None            # (kind, reference values) of a late-code case
 
     def note(self, obj, text: str):
         self.notes[id(obj)] = text
@@ -43,13 +48,20 @@ def build_case(entries, seed, number, options, rng=None) -> tuple:
     choices of the given random source."""
     case = Case(seed, number, options, rng)
     rng = case.rng
+    if rng.random() < 0.04:
+        late = late_code_case(case, entries, rng)
+        if late is not None:
+            name, values = late
+            case.args = values
+            case.call_args, case.call_kwargs = tuple(values), {}
+            return case, name, tuple(values), {}
     name = rng.choice(tuple(entries))
     params = entries[name].parameters
     # A third of the cases carry no hostile items at all; the rest carry some.
     clean = rng.random() < 0.35
     case.hostility = 0.0 if clean else rng.choice((0.02, 0.1, 0.3))
     n = rng.choice((1, 1, 2, 2, 3, 3, 4, 5, 6, 8)) if rng.random() < 0.97 else 0
-    big = rng.random() < 0.004
+    big = rng.random() < 0.008
     if big:
         n = 200
         case.features.add("200x200")
@@ -90,6 +102,7 @@ def build_case(entries, seed, number, options, rng=None) -> tuple:
             v = text_value(case)
         values.append(v)
     case.args = values
+    arm(case, n)
     args, kwargs = arrange(case, params, values)
     case.call_args, case.call_kwargs = args, kwargs
     return case, name, args, kwargs
@@ -158,7 +171,16 @@ def describe_call(case, name, args, kwargs):
     parts += [f"**{{{k!r}: {describe(case, v)}}}" if not k.isidentifier() else f"{k}={describe(case, v)}"
               for k, v in kwargs.items()]
     prefix = "quorvel." + name
-    return f"{prefix}({', '.join(parts)})"
+    around = []
+    if case.fp_before is not None:
+        around.append(f"MXCSR {case.fp_before:#06x}")
+    if case.showwarning is not None:
+        around.append(getattr(case.showwarning, "text", "showwarning"))
+    if case.signal is not None:
+        around.append(case.signal[2])
+    if case.late is not None:
+        around.append(f"late code: {case.late[0]}")
+    return f"{prefix}({', '.join(parts)})" + (f"  [{'; '.join(around)}]" if around else "")
 def int_text(value):
     """A big int as Python that says where it lies: 2**63 - 1, -2**62,
     -2**63 - 1; past 64 bits and nowhere near a power of two, its size."""

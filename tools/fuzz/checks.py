@@ -11,6 +11,7 @@ import warnings
 from . import imports
 from .case import build_case, describe_call
 from .imports import agreement
+from .interludes import Armed
 from .plant import Plant
 from .signatures import entry_points
 from .values import short
@@ -20,7 +21,7 @@ from .values import short
 # Exception from __len__ only costs the library its size hint, so it may be
 # swallowed; an interrupt from __len__ (anything not an Exception) may not.
 MUST_PROPAGATE = {"__float__", "__index__", "__iter__", "__next__", "__getitem__",
-                  "numpy-like __bool__"}
+                  "numpy-like __bool__", "showwarning"}
 INTERRUPTS = (KeyboardInterrupt, SystemExit, GeneratorExit)
 
 
@@ -48,22 +49,30 @@ class Runner:
         self.features = collections.Counter()
         self.plant = Plant(options.plant) if options.plant else None
 
-    def call(self, fn, args, kwargs, strict):
+    def call(self, fn, args, kwargs, strict, case=None):
+        """The call's outcome; with a case, inside what surrounds it (the
+        caller's floating-point state, a showwarning, a signal handler),
+        and then also the Armed record of it."""
         occurred = self.occurred
-        if strict:
+        armed = Armed(case, strict) if case is not None else None
+        if armed is not None:
+            armed.__enter__()
+        elif strict:
             warnings.simplefilter("error")
         try:
             result = fn(*args, **kwargs)
             exc = None
         except BaseException as caught:  # everything, interrupts included
             result, exc = None, caught
+        if armed is not None:
+            armed.__exit__()
         try:
             left = occurred()
         except BaseException as leaked:  # ctypes raises an error it finds set
             left = leaked
-        if strict:
+        if armed is None and strict:
             warnings.simplefilter("ignore")
-        return result, exc, left
+        return (result, exc, left) if armed is None else (result, exc, left, armed)
 
     def run(self, number, calling):
         """Builds case `number` and checks its call; `calling(name)` is told
@@ -91,8 +100,11 @@ class Runner:
             fn, args, kwargs = self.plant.apply(case, name, fn, args, kwargs)
         strict = case.rng.random() < 0.1
         case.raised.clear()
-        result, exc, left = self.call(fn, args, kwargs, strict)
+        result, exc, left, armed = self.call(fn, args, kwargs, strict, case)
         problems = []
+        lost = armed.state_lost()
+        if lost:
+            problems.append(("floating-point state not given back", lost))
         if left:
             problems.append(("exception left set",
                              f"an exception was still set after the call: "
@@ -121,6 +133,9 @@ class Runner:
             self.features["hook raised"] += 1
             if isinstance(must[0][1], INTERRUPTS):
                 self.features["interrupt raised"] += 1
+        if case.late is not None and not must and options.oracle != "off":
+            self.features["late-code oracle checked"] += 1
+            problems.extend(self.late_oracle(case, fn, result, exc, strict))
         if case.references and not case.hostile and options.oracle != "off":
             self.features["oracle checked"] += 1
             problems.extend(self.oracle(case, name, fn, result, exc, strict))
@@ -130,6 +145,19 @@ class Runner:
             sys.stderr.write(f"case {number}: {describe_call(again, n2, a2, k2)}\n  -> {outcome_text(result, exc)}\n")
             sys.stderr.flush()
         return problems
+
+    def late_oracle(self, case, fn, result, exc, strict):
+        """A late-code case must give what its reference gives: the earlier
+        array as it was when read, the late object as its number."""
+        kind, reference = case.late
+        result2, exc2, left2 = self.call(fn, tuple(reference), {}, strict)
+        if left2 or agreement.agreeing(("ok", comparable(result)) if exc is None else agreement.raised(exc),
+                                       ("ok", comparable(result2)) if exc2 is None else agreement.raised(exc2)):
+            return []
+        return [("value changed after it was read",
+                 f"{kind} ran Python code that wrote into an earlier array argument, and the call saw it: "
+                 f"{outcome_text(result, exc)}; with the array as read: {outcome_text(result2, exc2)}",
+                 f"late code: {kind}")]
 
     def oracle(self, case, name, fn, result, exc, strict):
         values = list(case.args)

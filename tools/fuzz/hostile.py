@@ -7,6 +7,7 @@ from __future__ import annotations
 
 from typing import TYPE_CHECKING
 
+from . import fpstate, imports
 from .mutations import pick_mutation
 from .values import INTS, FloatSubclass, IntSubclass, brief, odd_number, plain_float
 
@@ -279,6 +280,10 @@ def float_behaviour(case):
         if isinstance(value, FloatSubclass):
             value._case = case
         return Behaviour("return", value=value, text=f"return {brief(value)}")
+    if r < 0.8 and fpstate.available:
+        apply, text = fpstate.change(rng.choice(tuple(fpstate.STATES))), "change the floating-point state"
+        value = plain_float(case)
+        return Behaviour("mutate", value=value, mutation=lambda owner: apply(), text=f"{text}, return {value!r}")
     mutation, text = pick_mutation(case)
     value = plain_float(case)
     return Behaviour("mutate", value=value, mutation=mutation, text=f"{text}, return {value!r}")
@@ -372,7 +377,13 @@ def element(case):
     rng = case.rng
     r = rng.random()
     if r < case.hostility:
-        return hostile_number(case)
+        number = hostile_number(case)
+        if imports.np is not None and rng.random() < 0.15:  # its __float__ reached through numpy's
+            wrapper = imports.np.empty((), dtype=object)
+            wrapper[()] = number
+            case.features.add("0-d object array")
+            return case.note(wrapper, f"0-d object array({number!r})")
+        return number
     if r < case.hostility + 0.06:
         return odd_number(case)
     return plain_float(case)

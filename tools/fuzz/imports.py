@@ -18,6 +18,7 @@ import agreement  # noqa: E402,F401 (for the generators and the checks)
 
 np = None
 pd = None
+module = None  # the quorvel under test, once imported
 
 
 def load_optional(use_numpy: bool, use_pandas: bool) -> None:
@@ -43,6 +44,8 @@ def import_module(module_path):
         sys.meta_path[:] = [f for f in sys.meta_path if "editable" not in type(f).__module__.lower()]
         sys.path.insert(0, os.path.abspath(module_path))
     import quorvel
+    global module
+    module = quorvel
     if module_path and not os.path.abspath(quorvel.__file__).startswith(os.path.abspath(module_path)):
         raise SystemExit(f"fuzz: imported {quorvel.__file__}, not the build in {module_path}")
     return quorvel

@@ -111,7 +111,8 @@ def numpy_scalar(case):
         if kind == 6:
             return imports.np.bool_(rng.random() < 0.5)
         if kind == 7:
-            return imports.np.complex128(complex(v, rng.choice((0.0, 1.0))))
+            make = rng.choice((imports.np.complex128, imports.np.complex64, imports.np.clongdouble))
+            return make(complex(v, rng.choice((0.0, 1.0))))
         if kind == 8:
             return imports.np.datetime64(rng.randint(0, 10 ** 9), "s")
         if kind == 9:
