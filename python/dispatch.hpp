@@ -181,12 +181,16 @@ void note_sizes(const std::tuple<Holders...>& values,
 
 /// Issues warning `w` when it fires for this result, in the call's
 /// floating-point state: Python code run by an earlier warning (a filter, a
-/// showwarning hook) may have changed it, and the text formats numbers.
+/// showwarning hook, a signal handler) may have changed it, and both the
+/// test (a comparison with a NaN would spring an unmasked trap) and the text
+/// (which formats numbers) compute. `warned` says whether one was issued.
 template <class W, class Out, class Args>
 bool say_if(const W& w, const Out& out, const Args& args, const CallSite& site,
-            FloatEnvironment& environment) {
+            FloatEnvironment& environment, bool& warned) {
+  if (warned) environment.enforce();
   if (!w.fires(out, args)) return true;
   environment.enforce();
+  warned = true;
   return w.say(out, args, site);
 }
 
@@ -197,8 +201,10 @@ PyObject* deliver(const Out& out, const std::tuple<Says...>& says, const Args& a
                   const CallSite& site, FloatEnvironment& environment) {
   Ref object = to_python(out);
   if (!object) return nullptr;
+  bool warned = false;
   const bool said = std::apply(
-      [&](const Says&... w) { return (say_if(w, out, args, site, environment) && ...); }, says);
+      [&](const Says&... w) { return (say_if(w, out, args, site, environment, warned) && ...); },
+      says);
   return said ? object.release() : nullptr;
 }
 

@@ -10,19 +10,20 @@
 namespace quorvel::py {
 namespace {
 
-/// The shortest text that reads back as the same double: repr() of the
-/// float, from the interpreter's own formatting (C code, no Python runs).
-/// Empty if the interpreter cannot make it (out of memory).
+/// The shortest text that reads back as the same double, as repr() of the
+/// float writes it: the interpreter's own formatting, called directly.
+/// (repr() itself first runs any pending signal handler, which may change
+/// the floating-point state the digits are computed in; this runs no
+/// Python code.) Empty if the interpreter cannot make it (out of memory).
 std::string shortest(double value) {
-  Ref number = Ref::steal(PyFloat_FromDouble(canonical(value)));
-  Ref text = number ? Ref::steal(PyObject_Repr(number.get())) : Ref();
-  Py_ssize_t size = 0;
-  const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
-  if (utf8 == nullptr) {
+  char* text = PyOS_double_to_string(canonical(value), 'r', 0, Py_DTSF_ADD_DOT_0, nullptr);
+  if (text == nullptr) {
     PyErr_Clear();
     return {};
   }
-  return std::string(utf8, static_cast<std::size_t>(size));
+  std::string out(text);
+  PyMem_Free(text);
+  return out;
 }
 
 /// "NaN" for any NaN, else the shortest text.
@@ -178,8 +179,12 @@ bool warn_nan_values(const CallSite& site, const NaNs& nans, std::size_t count) 
 namespace quorvel::py {
 namespace {
 
-/// repr() of a label, or "?" when it cannot be had.
+/// repr() of a label, or "?" when it cannot be had. A float's digits are
+/// made as for the numbers of every warning; other labels' repr() may run
+/// Python code (a signal handler, a __repr__), after which the state is
+/// set again by the next warning that formats numbers.
 std::string label_text(PyObject* label) {
+  if (PyFloat_CheckExact(label)) return shortest(PyFloat_AsDouble(label));
   Ref text = Ref::steal(PyObject_Repr(label));
   Py_ssize_t size = 0;
   const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;

@@ -2,16 +2,16 @@
 argument's own hooks, and what it may do there:
 
   * a showwarning that raises, calls quorvel again, changes another argument
-    or the floating-point state (numpy's ComplexWarning for a complex scalar,
-    a DeprecationWarning for a __float__ returning a float subclass, the
-    module's own RuntimeWarnings);
+    or the floating-point state (numpy's ComplexWarning for a complex scalar
+    inside an object array, a DeprecationWarning for a __float__ returning a
+    float subclass, the module's own RuntimeWarnings);
   * a signal handler run between two steps of a long computation, which
     changes the floating-point state or tries to resize the arrays being read;
   * the caller's own floating-point state: traps unmasked, another rounding
     mode, flush-to-zero (fpstate);
   * late code: a later argument whose conversion runs Python code (a 0-d
-    object array holding a hostile number, a numpy complex scalar under a
-    showwarning, a hostile number itself) and writes into an earlier float64
+    object array holding a hostile number, or a numpy complex scalar under a
+    showwarning, or a hostile number itself) and writes into an earlier float64
     array argument. Each argument must keep the values it had when it was
     read, so the call must give what the same call gives with that array
     left as it was (the late-code oracle)."""
@@ -237,7 +237,11 @@ def late_code_case(case, entries, rng):
     if kind == "0-d object array":
         late_object, plain = zero_d_object_array(case, hook), value
     elif kind == "complex scalar":
-        late_object, plain = np.complex128(complex(value, 0.0)), value
+        # A complex numpy scalar is refused before it can warn; inside a
+        # 0-d object array, float() still converts it, with a ComplexWarning
+        # that runs showwarning.
+        late_object, plain = np.empty((), dtype=object), value
+        late_object[()] = np.complex128(complex(value, 0.0))
 
         def show(*args, **kwargs):
             overwrite()

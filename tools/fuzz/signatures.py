@@ -42,10 +42,11 @@ HOOK_KINDS = {"matrix": "matrix", "values": "vector", "x": "vector", "offset": "
               "row_stride": "signed", "col_stride": "signed", "rows": "signed", "cols": "signed"}
 # The parameters that together lay a view over `values` (see generators.strided_view).
 VIEW = ("offset", "row_stride", "col_stride", "rows", "cols")
-# Results, as annotations: row-major float64 bytes (None: a singular matrix).
-HOOK_RESULTS = {"_invert": "bytes | None", "_matvec": "bytes"}
+# Results, as annotations: row-major float64 bytes (None: a singular matrix);
+# what the inversion found (ridged, pivot step, reciprocal condition).
+HOOK_RESULTS = {"_invert": "bytes | None", "_matvec": "bytes", "_inversion_facts": "tuple[bool, int, float]"}
 # Parameters of hooks built without a text signature (positional only).
-UNSIGNED_HOOKS = {"_invert": ("matrix",),
+UNSIGNED_HOOKS = {"_invert": ("matrix",), "_inversion_facts": ("matrix",),
                   "_matvec": ("values", "offset", "row_stride", "col_stride", "rows", "cols", "x")}
 
 
