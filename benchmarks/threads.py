@@ -11,7 +11,9 @@ threads reading the same list would also contend for its reference counts).
 A round times one thread making CALLS calls, then two threads making CALLS
 calls each, started together; the figure is 2 x (one thread's time) / (two
 threads' time), the median over the rounds, for the mix and for each
-function on its own.
+function on its own. Each round of the mix also times a plain Python loop
+the same way: that figure is what the machine itself allows at the time (on
+a shared machine, another process on the second core pulls both down).
 """
 
 import math
@@ -78,13 +80,29 @@ def together(workloads, count):
     return time.perf_counter() - start
 
 
-def scaling(first, second, count):
-    ratios = []
+def scaling(first, second, count, control=None):
+    """The median figure over the rounds; with `control` (a list of calls
+    and its pass count), also the control's, timed within each round."""
+    ratios, controls = [], []
     for _ in range(ROUNDS):
         one = together([first], count)
         two = together([first, second], count)
         ratios.append(2.0 * one / two)
-    return statistics.median(ratios)
+        if control is not None:
+            calls, passes = control
+            one = together([calls], passes)
+            two = together([calls, calls], passes)
+            controls.append(2.0 * one / two)
+    if control is None:
+        return statistics.median(ratios)
+    return statistics.median(ratios), statistics.median(controls)
+
+
+def python_loop():
+    total = 0
+    for i in range(10_000):
+        total += i
+    return total
 
 
 def row(label, value, goal=""):
@@ -107,8 +125,11 @@ def main():
     first, second = inputs(1), inputs(2)
     # About 0.1 s of calls per thread and round, whatever the machine.
     mix = max(1, int(0.1 / (per_call(list(first.values())) * len(first))))
-    row(f"the fifteen functions in turn ({mix} passes a thread)",
-        f"{scaling(list(first.values()), list(second.values()), mix):.2f}", "goal >= 1.7 free-threaded, 2 cores")
+    loops = max(1, int(0.1 / per_call([python_loop])))
+    figure, control = scaling(list(first.values()), list(second.values()), mix, ([python_loop], loops))
+    row(f"the fifteen functions in turn ({mix} passes a thread)", f"{figure:.2f}",
+        "goal >= 1.7 free-threaded, 2 cores")
+    row("a plain Python loop, the same way: what the machine allows", f"{control:.2f}")
     figures = []
     for name in first:
         count = max(1, int(0.05 / per_call([first[name]])))
