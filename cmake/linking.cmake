@@ -1,6 +1,7 @@
 # How the extension module is linked, chosen for the linker in use. In every
-# case the module exports PyInit_quorvel and nothing else, and depends on
-# nothing newer than what the interpreter itself needs.
+# case the module exports its entry point and nothing else (PyInit_quorvel;
+# PyModExport_quorvel in an abi3t build), and depends on nothing newer than
+# what the interpreter itself needs.
 
 include(CheckCXXSourceCompiles)
 check_cxx_source_compiles("
@@ -11,14 +12,21 @@ check_cxx_source_compiles("
 int main() { return 0; }" QUORVEL_WITH_LIBCXX)
 
 function(quorvel_link_module target)
+  if(QUORVEL_PYTHON_ABI STREQUAL "abi3t")
+    set(entry PyModExport_quorvel)
+    set(map "${PROJECT_SOURCE_DIR}/python/exports-abi3t.map")
+  else()
+    set(entry PyInit_quorvel)
+    set(map "${PROJECT_SOURCE_DIR}/python/exports.map")
+  endif()
   if(APPLE)
     # Apple's ld64: an explicit export list. The system's libc++ is always
     # there, so it stays a shared library; python_add_library already lets
     # the interpreter's symbols resolve at load time.
-    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_PyInit_quorvel")
+    target_link_options(${target} PRIVATE "LINKER:-exported_symbol,_${entry}")
   elseif(WIN32)
     # link.exe (or lld-link): a DLL exports only what is marked for export,
-    # and PyMODINIT_FUNC marks PyInit_quorvel.
+    # and PyMODINIT_FUNC (PyMODEXPORT_FUNC) marks the entry point.
     if(MINGW)
       # MinGW's GCC links the same way (a marked symbol turns its export-all
       # default off); its C++ runtime, libgcc and winpthreads are linked in,
@@ -27,9 +35,8 @@ function(quorvel_link_module target)
     endif()
   else()
     # ELF linkers (GNU ld, gold, lld, mold): a version script hides every
-    # symbol but PyInit_quorvel, template statics included (which would
+    # symbol but the entry point, template statics included (which would
     # otherwise be exported as GNU-unique objects).
-    set(map "${PROJECT_SOURCE_DIR}/python/exports.map")
     target_link_options(${target} PRIVATE "LINKER:--version-script=${map}")
     set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS "${map}")
     if(NOT QUORVEL_SANITIZE)

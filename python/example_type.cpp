@@ -11,12 +11,27 @@
 namespace quorvel::py {
 namespace {
 
+#if defined(Py_TARGET_ABI3T)
+// abi3t keeps the object header's layout hidden (it differs between the GIL
+// and the free-threaded build): the text lives in the type's own part of
+// the object, wherever the running build puts it.
+struct ExampleFields {
+  std::string text;  // UTF-8, set once by the constructor
+};
+constexpr int kBasicSize = -static_cast<int>(sizeof(ExampleFields));  // added to object's
+
+ExampleFields* as_example(PyObject* self) noexcept {
+  return static_cast<ExampleFields*>(PyObject_GetTypeData(self, Py_TYPE(self)));
+}
+#else
 struct ExampleObject {
   PyObject_HEAD
   std::string text;  // UTF-8, set once by the constructor
 };
+constexpr int kBasicSize = static_cast<int>(sizeof(ExampleObject));
 
 ExampleObject* as_example(PyObject* self) noexcept { return reinterpret_cast<ExampleObject*>(self); }
+#endif
 
 constexpr std::array<std::string_view, 1> kParameters{"value"};
 
@@ -90,7 +105,7 @@ PyType_Slot kSlots[] = {
 
 PyType_Spec kSpec{
     "builtins.Example",
-    static_cast<int>(sizeof(ExampleObject)),
+    kBasicSize,
     0,
     // Immutable: the type object is shared by every interpreter in the
     // process, so no interpreter may replace a method on it (another

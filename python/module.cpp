@@ -69,8 +69,42 @@ int exec_module(PyObject* module) noexcept {
   return barrier(-1, [&] { return add_members(module); });
 }
 
+#if defined(Py_TARGET_ABI3T)
+
+// The stable ABI that both builds of 3.15 and later load (abi3t) has no
+// module definition structure: the interpreter asks PyModExport_quorvel
+// for the same description as an array of slots. It says which ABI the
+// module was built for, so that an interpreter that cannot run it refuses
+// to import it instead of crashing.
+PyABIInfo_VAR(kAbiInfo);
+
+PySlot kModuleSlots[] = {
+    PySlot_PTR_STATIC(Py_mod_abi, &kAbiInfo),
+    PySlot_PTR_STATIC(Py_mod_name, "quorvel"),
+    PySlot_PTR_STATIC(Py_mod_doc, ""),  // present and empty
+    PySlot_PTR(Py_mod_exec, exec_module),
+    // Every value shared between calls is created once, under a lock, and
+    // immutable after; arguments are read as the free-threaded API allows.
+    PySlot_PTR(Py_mod_gil, Py_MOD_GIL_NOT_USED),
+    PySlot_END,
+};
+
+}  // namespace
+}  // namespace quorvel::py
+
+PyMODEXPORT_FUNC PyModExport_quorvel(void) { return quorvel::py::kModuleSlots; }
+
+#else
+
 PyModuleDef_Slot kModuleSlots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_module)},
+#if defined(Py_GIL_DISABLED)
+    // A free-threaded interpreter keeps its lock off for this module: every
+    // value shared between calls is created once, under a lock, and
+    // immutable after; arguments are read as the free-threaded API allows.
+    // (Absent elsewhere: the GIL builds' definition has this one slot.)
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+#endif
     {0, nullptr},
 };
 
@@ -90,3 +124,5 @@ PyModuleDef kModuleDef = {
 }  // namespace quorvel::py
 
 PyMODINIT_FUNC PyInit_quorvel(void) { return PyModuleDef_Init(&quorvel::py::kModuleDef); }
+
+#endif
