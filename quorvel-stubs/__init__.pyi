@@ -54,7 +54,10 @@ later arguments are not read). The exception carries the note
   array of shape (2, 2, 2)")`` (``2-D`` for a matrix; ``numpy.matrix``,
   ``memoryview`` or ``array.array`` in place of ``array``);
 - a complex array: ``TypeError("expected real numbers, got a complex128
-  array; pass its .real (or abs()) to drop the imaginary parts")``;
+  array; pass its .real (or abs()) to drop the imaginary parts")``, and a
+  complex numpy scalar where a number is expected: ``TypeError("expected a
+  real number, got a complex128 scalar; pass its .real (or abs()) to drop
+  the imaginary part")``;
 - a pandas ``DataFrame`` holding non-numeric values:
   ``TypeError("DataFrame values must be real numbers, not dtype 'object'")``
   (the dtype of the first non-numeric extension column, when there is one);
@@ -113,7 +116,15 @@ returned instead:
   equal);
 - ``rank_weights``, when a value is NaN (naming the first), since NaN
   compares equal to every value and the ranks around it do not follow the
-  values.
+  values;
+- every function given a covariance as a pandas ``DataFrame`` whose index
+  and columns are not the same labels in the same order, or weights
+  (expected returns) as a ``Series`` whose index is not the frame's columns
+  in the same order, naming the first position that differs, since values
+  are matched by position: ``portfolio_volatility: the index of weights and
+  the columns of covariance differ at position 0 ('a' and 'c'); values are
+  matched by position, not by label``. Default labels (0 to n - 1, as
+  pandas gives an object made without any) count as none.
 
 To turn them into errors (raised from the call, which then returns
 nothing)::
