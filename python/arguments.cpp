@@ -15,7 +15,6 @@ void Conversion::reading_in_place(InPlace& argument) noexcept {
 
 void Conversion::detach_all() {
   ran_python_code_ = true;
-  if (environment_ != nullptr) environment_->before_python_code();
   for (std::size_t i = 0; i < count_; ++i) slots_[i]->detach();
   count_ = 0;
 }

@@ -183,7 +183,8 @@ void note_sizes(const std::tuple<Holders...>& values,
 /// floating-point state: Python code run by an earlier warning (a filter, a
 /// showwarning hook, a signal handler) may have changed it, and both the
 /// test (a comparison with a NaN would spring an unmasked trap) and the text
-/// (which formats numbers) compute. `warned` says whether one was issued.
+/// (which formats numbers) compute. `warned` says whether one was issued;
+/// the state is set before the first test by the caller.
 template <class W, class Out, class Args>
 bool say_if(const W& w, const Out& out, const Args& args, const CallSite& site,
             FloatEnvironment& environment, bool& warned) {
@@ -201,6 +202,9 @@ PyObject* deliver(const Out& out, const std::tuple<Says...>& says, const Args& a
                   const CallSite& site, FloatEnvironment& environment) {
   Ref object = to_python(out);
   if (!object) return nullptr;
+  // Allocating the result may run a collection, and with it Python code
+  // (gc callbacks, finalizers), before the warnings' tests compute.
+  if constexpr (sizeof...(Says) > 0) environment.enforce();
   bool warned = false;
   const bool said = std::apply(
       [&](const Says&... w) { return (say_if(w, out, args, site, environment, warned) && ...); },

@@ -83,7 +83,28 @@ void add_note(std::string_view text) noexcept {
     Ref add_note = (names && note) ? Ref::steal(PyObject_GetAttr(value, names->add_note)) : Ref();
     Ref done = add_note ? Ref::steal(PyObject_CallFunctionObjArgs(add_note.get(), note.get(), nullptr))
                         : Ref();
-    if (!done) PyErr_Clear();  // the note is a courtesy; never replace the real error
+    if (!done) {
+      if (!PyErr_ExceptionMatches(PyExc_Exception)) {
+        // An interrupt (KeyboardInterrupt, SystemExit) came while the note
+        // was added, from a signal handler or the exception's own add_note:
+        // it goes on, with the real error as its context.
+        PyObject* interrupt_type = nullptr;
+        PyObject* interrupt = nullptr;
+        PyObject* interrupt_traceback = nullptr;
+        PyErr_Fetch(&interrupt_type, &interrupt, &interrupt_traceback);
+        PyErr_NormalizeException(&interrupt_type, &interrupt, &interrupt_traceback);
+        Py_XDECREF(type);
+        Py_XDECREF(traceback);
+        if (interrupt != nullptr) {
+          PyException_SetContext(interrupt, value);  // takes the reference
+        } else {
+          Py_DECREF(value);
+        }
+        PyErr_Restore(interrupt_type, interrupt, interrupt_traceback);
+        return;
+      }
+      PyErr_Clear();  // the note is a courtesy; never replace the real error
+    }
   }
   PyErr_Restore(type, value, traceback);
 }

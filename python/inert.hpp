@@ -65,6 +65,12 @@ enum class Same { Yes, No, Unknown };
 /// entry). Unknown for anything else, which only the gate may compare.
 inline Same same_label(PyObject* a, PyObject* b, int depth = 0) noexcept {
   if (a == b) return Same::Yes;
+  // NaN labels are one label to pandas, whatever float type holds them
+  // (numpy's float64 is a float); reading a float's value runs no code.
+  if (PyFloat_Check(a) && PyFloat_Check(b)) {
+    const double x = PyFloat_AsDouble(a), y = PyFloat_AsDouble(b);
+    if (x != x && y != y) return Same::Yes;
+  }
   PyTypeObject* type = Py_TYPE(a);
   if (type != Py_TYPE(b)) {
     const bool numbers = (type == &PyLong_Type || type == &PyFloat_Type) &&

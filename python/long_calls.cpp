@@ -22,7 +22,6 @@ bool SignalWatch::poll(void* context) noexcept {
   const auto now = std::chrono::steady_clock::now();
   if (now < watch.next_) return true;
   watch.next_ = now + kSignalInterval;
-  watch.environment_.before_python_code();  // a handler may run
   bool go_on;
   if (watch.released_ == nullptr) {
     go_on = PyErr_CheckSignals() == 0;

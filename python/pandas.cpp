@@ -72,12 +72,15 @@ Ref refuse_frame(PyObject* dtype, Conversion& c) {
 
 /// The labels of one axis: read where they lie when pandas keeps them in a
 /// numpy array of objects (strings, tuples), else from the list tolist()
-/// makes. The array is held, exported, for as long as this lives.
+/// makes, which creates an object per label. The array is held, exported,
+/// for as long as this lives.
 class Labels {
  public:
-  /// False only with an interrupt set; ok() tells whether labels were had.
-  /// `array` is index.array when it was read (null otherwise).
-  bool read(PyObject* index, PyObject* array, const InternedNames& names, Conversion& c) {
+  /// Reads the labels in place when pandas keeps them as objects; else
+  /// leaves them for list(). False only with an interrupt set. `array` is
+  /// index.array when it was read (null otherwise).
+  bool in_place(PyObject* index, PyObject* array, const InternedNames& names, Conversion& c) {
+    tried_ = true;
 #ifndef Py_GIL_DISABLED
     // Borrowed items of an array are safe to read only while nothing else
     // runs; a free-threaded build takes the list instead. to_numpy() of the
@@ -102,13 +105,28 @@ class Labels {
       }
       if (PyErr_Occurred()) PyErr_Clear();  // numpy's own refusal of a buffer
     }
+#else
+    static_cast<void>(index);
+    static_cast<void>(array);
+    static_cast<void>(names);
+    static_cast<void>(c);
 #endif
+    return true;
+  }
+
+  /// The labels as a list, when they were not read in place. False only
+  /// with an interrupt set.
+  bool listed(PyObject* index, const InternedNames& names, Conversion& c) {
+    if (holder_ || listed_) return true;
+    listed_ = true;
     list_ = PythonCode::call_method(c, index, names.tolist, nullptr);
     if (!list_) return clear_if_ordinary();
     if (!PyList_CheckExact(list_.get())) list_ = Ref();
     return true;
   }
 
+  [[nodiscard]] bool tried() const noexcept { return tried_; }
+  [[nodiscard]] bool read_in_place() const noexcept { return static_cast<bool>(holder_); }
   [[nodiscard]] bool ok() const noexcept { return holder_ || list_; }
   [[nodiscard]] Py_ssize_t size() const noexcept { return list_ ? PyList_Size(list_.get()) : size_; }
   /// Label i, borrowed from the array or the list, which hold it.
@@ -126,6 +144,8 @@ class Labels {
   Py_ssize_t stride_ = 0;
   Py_ssize_t size_ = 0;
   Ref list_;
+  bool tried_ = false;
+  bool listed_ = false;
 };
 
 /// One side of a comparison: whose labels, which axis, and what has been
@@ -136,7 +156,6 @@ struct Side {
   Ref index;      ///< the pandas Index
   Ref array;      ///< index.array, when read
   Labels labels;  ///< the labels, once read
-  bool read = false;
 };
 
 /// Whether a value read from a label object is exactly the int `expected`.
@@ -168,24 +187,27 @@ bool range_positions(Side& side, const InternedNames& names, Conversion& c, bool
   return true;
 }
 
-/// Whether labels are 0, 1, ..., n - 1.
-bool positions_only(const Labels& labels) noexcept {
-  const Py_ssize_t n = labels.size();
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    if (!is_int(labels.at(i), static_cast<long>(i))) return false;
+/// Whether the label objects of the two sides were had, reading each side
+/// once however many comparisons it takes part in. Labels pandas keeps as
+/// objects are read where they lie; others (dates, periods, numbers) would
+/// become an object per label, so pandas is asked first, on its own arrays,
+/// whether the two indexes are equal (`same` then set). False only with an
+/// interrupt set.
+bool labels_of(Side& a, Side& b, const InternedNames& names, Conversion& c, bool& same) {
+  same = false;
+  for (Side* side : {&a, &b}) {
+    if (!side->labels.tried() && !side->labels.in_place(side->index.get(), side->array.get(), names, c)) {
+      return false;
+    }
   }
-  return true;
-}
-
-/// The labels of `side`, read once; null with no exception when they cannot
-/// be read (they are then not compared), with the exception set on an
-/// interrupt.
-const Labels* labels_of(Side& side, const InternedNames& names, Conversion& c) {
-  if (!side.read) {
-    side.read = true;
-    if (!side.labels.read(side.index.get(), side.array.get(), names, c)) return nullptr;
+  if (a.labels.read_in_place() && b.labels.read_in_place()) return true;
+  const int equal = PythonCode::ask(c, a.index.get(), names.equals, b.index.get());
+  if (equal < 0 && !clear_if_ordinary()) return false;
+  if (equal > 0) {
+    same = true;
+    return true;
   }
-  return side.labels.ok() ? &side.labels : nullptr;
+  return a.labels.listed(a.index.get(), names, c) && b.labels.listed(b.index.get(), names, c);
 }
 
 /// Records where two sides' labels first differ. False only on an interrupt.
@@ -207,10 +229,11 @@ bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
     }
     if (a.array && a.array.get() == b.array.get()) return true;
   }
-  const Labels* const x = labels_of(a, names, c);
-  const Labels* const y = x != nullptr ? labels_of(b, names, c) : nullptr;
-  if (y == nullptr) return !PyErr_Occurred();
-  if (positions_only(*x) || positions_only(*y)) return true;
+  bool same = false;
+  if (!labels_of(a, b, names, c, same)) return false;
+  if (same || !a.labels.ok() || !b.labels.ok()) return true;
+  const Labels* const x = &a.labels;
+  const Labels* const y = &b.labels;
   const Py_ssize_t n = x->size();
   // Labels of different lengths belong to shapes the call refuses anyway.
   if (n != y->size()) return true;
@@ -224,7 +247,10 @@ bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
     if (same == Same::Unknown) {
       const Ref held_first = Ref::borrow(first), held_second = Ref::borrow(second);
       const int equal = PythonCode::equal(c, first, second);
-      if (equal < 0) return clear_if_ordinary();  // labels that cannot be compared are not
+      if (equal < 0) {
+        if (!clear_if_ordinary()) return false;
+        continue;  // labels that cannot be compared are not; the next ones may be
+      }
       same = equal != 0 ? Same::Yes : Same::No;
     }
     if (same == Same::No) {
@@ -267,7 +293,15 @@ Ref series_values(PyObject* series, Conversion& c) {
   DtypeFacts facts;
   if (!facts_of(dtype.get(), *names, facts, c) || !numeric_kind(facts.kind)) return {};
   values = as_doubles(series, *names, c);
-  if (!values) clear_unless_interrupt();
+  if (!values) {
+    clear_unless_interrupt();
+    return {};
+  }
+  // Only a numpy array is handed back to be read: an imitation whose
+  // to_numpy() gave itself, or another Series, would be read again and
+  // again, one C frame deeper each time.
+  const ArrayKind doubles = recognise(values.get(), c);
+  if (doubles != ArrayKind::NdArray) return {};
   return values;
 }
 
@@ -320,8 +354,8 @@ bool compare_labels(PyObject* frame, Conversion& c) {
   Ref columns = index ? axis_of(frame, names->columns, c) : Ref();
   if (!columns) return !PyErr_Occurred();
   const std::size_t matrix = c.parameter();
-  Side rows{matrix, LabelAxis::Rows, std::move(index), {}, {}, false};
-  Side cols{matrix, LabelAxis::Columns, std::move(columns), {}, {}, false};
+  Side rows{matrix, LabelAxis::Rows, std::move(index), {}, {}};
+  Side cols{matrix, LabelAxis::Columns, std::move(columns), {}, {}};
   const std::size_t before = c.mismatches().size();
   if (!compare(rows, cols, *names, c)) return false;
   const bool axes_agree = c.mismatches().size() == before;
@@ -334,7 +368,7 @@ bool compare_labels(PyObject* frame, Conversion& c) {
     // A Series made on the frame's own index (w.reindex(cov.index), say)
     // agrees with the columns when the index does.
     if (axes_agree && series_index.get() == rows.index.get()) continue;
-    Side vector{labelled.parameter, LabelAxis::Index, std::move(series_index), {}, {}, false};
+    Side vector{labelled.parameter, LabelAxis::Index, std::move(series_index), {}, {}};
     if (!compare(vector, cols, *names, c)) return false;
   }
   return true;

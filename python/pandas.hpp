@@ -29,9 +29,9 @@ namespace quorvel::py {
 /// Compares the labels of a DataFrame argument: its index with its columns,
 /// and the index of every Series argument converted before it with its
 /// columns (the labels its values are multiplied with). Mismatches are
-/// recorded in `conversion`; labels are never used. Default labels (0, 1,
-/// ..., n - 1) count as none, and labels that cannot be read are not
-/// compared. False only with an interrupt set.
+/// recorded in `conversion`; labels are never used. The default index (a
+/// RangeIndex from 0 by 1) counts as none, and labels that cannot be read
+/// or compared are not compared. False only with an interrupt set.
 [[nodiscard]] bool compare_labels(PyObject* frame, Conversion& conversion);
 
 }  // namespace quorvel::py

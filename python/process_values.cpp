@@ -73,14 +73,17 @@ const InternedNames* make_names() noexcept {
   Ref array = Ref::steal(PyUnicode_InternFromString("array"));
   Ref start = Ref::steal(PyUnicode_InternFromString("start"));
   Ref step = Ref::steal(PyUnicode_InternFromString("step"));
+  Ref equals = Ref::steal(PyUnicode_InternFromString("equals"));
   if (!all || !name || !module || !bool_ || !add_note || !to_numpy || !values || !dtype ||
-      !dtypes || !kind || !tolist || !index || !columns || !array || !start || !step) {
+      !dtypes || !kind || !tolist || !index || !columns || !array || !start || !step ||
+      !equals) {
     return nullptr;
   }
   g_names_storage = {all.release(),    name.release(),     module.release(), bool_.release(),
                      add_note.release(), to_numpy.release(), values.release(), dtype.release(),
                      dtypes.release(), kind.release(),   tolist.release(), index.release(),
-                     columns.release(), array.release(), start.release(), step.release()};
+                     columns.release(), array.release(), start.release(), step.release(),
+                     equals.release()};
   return &g_names_storage;
 }
 

@@ -23,6 +23,7 @@ struct InternedNames {
   PyObject* array;     // "array"
   PyObject* start;     // "start"
   PyObject* step;      // "step"
+  PyObject* equals;    // "equals"
 };
 
 /// The interned names, or null with a Python exception set.

@@ -113,6 +113,16 @@ int PythonCode::equal(Conversion& c, PyObject* a, PyObject* b) {
   return PyObject_RichCompareBool(a, b, Py_EQ);
 }
 
+int PythonCode::ask(Conversion& c, PyObject* object, PyObject* name, PyObject* other) {
+  Passage passage(c, object);
+  Ref hold_other = Ref::borrow(other);
+  Ref method = Ref::steal(PyObject_GetAttr(object, name));
+  if (!method) return -1;
+  Ref answer = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), other, nullptr));
+  if (!answer) return -1;
+  return PyObject_IsTrue(answer.get());
+}
+
 Ref PythonCode::imported_attribute(Conversion& c, const char* module, const char* name) {
   Passage passage(c);
   Ref module_name = Ref::steal(PyUnicode_FromString(module));

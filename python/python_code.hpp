@@ -60,6 +60,8 @@ class PythonCode {
   [[nodiscard]] static Ref text_of(Conversion& c, PyObject* object);
   /// a == b: 1, 0, or -1 with the exception set.
   [[nodiscard]] static int equal(Conversion& c, PyObject* a, PyObject* b);
+  /// bool(object.name(other)): 1, 0, or -1 with the exception set.
+  [[nodiscard]] static int ask(Conversion& c, PyObject* object, PyObject* name, PyObject* other);
   /// getattr(sys.modules[module], name), or null with no exception when
   /// the module is not imported or has no such attribute.
   [[nodiscard]] static Ref imported_attribute(Conversion& c, const char* module, const char* name);

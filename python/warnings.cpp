@@ -1,9 +1,11 @@
 #include "warnings.hpp"
 
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "gauss_jordan.hpp"
+#include "errors.hpp"
 #include "ieee.hpp"
 #include "ref.hpp"
 
@@ -179,38 +181,47 @@ bool warn_nan_values(const CallSite& site, const NaNs& nans, std::size_t count) 
 namespace quorvel::py {
 namespace {
 
-/// repr() of a label, or "?" when it cannot be had. A float's digits are
-/// made as for the numbers of every warning; other labels' repr() may run
-/// Python code (a signal handler, a __repr__), after which the state is
-/// set again by the next warning that formats numbers.
-std::string label_text(PyObject* label) {
+/// repr() of a label, or "?" when it cannot be had; empty with the
+/// exception left set when an interrupt (KeyboardInterrupt, SystemExit)
+/// came meanwhile. A float's digits are made as for the numbers of every
+/// warning; other labels' repr() may run Python code (a signal handler, a
+/// __repr__), after which the state is set again by the next warning that
+/// formats numbers.
+std::optional<std::string> label_text(PyObject* label) {
   if (PyFloat_CheckExact(label)) return shortest(PyFloat_AsDouble(label));
   Ref text = Ref::steal(PyObject_Repr(label));
   Py_ssize_t size = 0;
   const char* utf8 = text ? PyUnicode_AsUTF8AndSize(text.get(), &size) : nullptr;
   if (utf8 == nullptr) {
-    PyErr_Clear();
+    if (!clear_if_ordinary()) return std::nullopt;
     return "?";
   }
   return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-std::string where(const LabelMismatch& m) {
-  return " differ at position " + std::to_string(m.position) + " (" + label_text(m.first_label.get()) +
-         " and " + label_text(m.second_label.get()) + "); ";
+/// " differ at position 3 ('a' and 'c'); ", or empty with an interrupt set.
+std::optional<std::string> where(const LabelMismatch& m) {
+  const auto first = label_text(m.first_label.get());
+  if (!first) return std::nullopt;
+  const auto second = label_text(m.second_label.get());
+  if (!second) return std::nullopt;
+  return " differ at position " + std::to_string(m.position) + " (" + *first + " and " + *second + "); ";
 }
 
 }  // namespace
 
 bool warn_matrix_labels(const CallSite& site, const LabelMismatch& m) {
-  return warn(std::string(site.function) + ": the index and the columns of " + std::string(site.matrix) +
-              where(m) + "rows and columns are matched by position, not by label");
+  const auto differ = where(m);
+  return differ && warn(std::string(site.function) + ": the index and the columns of " +
+                        std::string(site.matrix) + *differ +
+                        "rows and columns are matched by position, not by label");
 }
 
 bool warn_vector_labels(const CallSite& site, const LabelMismatch& m) {
-  return warn(std::string(site.function) + ": the index of " + std::string(site.vector) +
-              " and the columns of " + std::string(site.matrix) + where(m) +
-              "values are matched by position, not by label");
+  const auto differ = where(m);
+  return differ && warn(std::string(site.function) + ": the index of " + std::string(site.vector) +
+                        " and the columns of " + std::string(site.matrix) + *differ +
+                        "values are matched by position, not by label");
 }
 
 }  // namespace quorvel::py

@@ -123,8 +123,9 @@ returned instead:
   in the same order, naming the first position that differs, since values
   are matched by position: ``portfolio_volatility: the index of weights and
   the columns of covariance differ at position 0 ('a' and 'c'); values are
-  matched by position, not by label``. Default labels (0 to n - 1, as
-  pandas gives an object made without any) count as none.
+  matched by position, not by label``. The default index (the
+  ``RangeIndex`` 0 to n - 1 pandas gives an object made without labels)
+  counts as none.
 
 To turn them into errors (raised from the call, which then returns
 nothing)::

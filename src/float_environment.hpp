@@ -88,29 +88,25 @@ class FloatEnvironment {
 
 #if QUORVEL_FLOAT_CONTROL_SSE || QUORVEL_FLOAT_CONTROL_FPCR || QUORVEL_FLOAT_CONTROL_FPC
  public:
-  FloatEnvironment() noexcept : found_(read()) { set_if_needed(found_); }
+  FloatEnvironment() noexcept : found_(read()) {
+    set_if_needed(found_);
+#if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
+    // Python code run during the call (a conversion's, a signal handler's,
+    // a warning hook's, a collection's callbacks when the result is
+    // allocated) may also set the x87 unit's control word (fesetround sets
+    // both). The library's arithmetic never uses it but the caller's may:
+    // it is noted here and given back at the end.
+    __asm__ __volatile__("fnstcw %0" : "=m"(x87_));
+#endif
+  }
   ~FloatEnvironment() {
     const Control now = read();
     const Control back = (found_ & ~kFlags) | (now & kFlags);
     if (now != back) write(back);
 #if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
-    if (x87_saved_) {
-      unsigned short now_x87 = 0;
-      __asm__ __volatile__("fnstcw %0" : "=m"(now_x87));
-      if (now_x87 != x87_) __asm__ __volatile__("fldcw %0" : : "m"(x87_));
-    }
-#endif
-  }
-
-  /// Called before Python code runs during the call: that code may also set
-  /// the x87 unit's control word (fesetround sets both), which the library's
-  /// arithmetic never uses but the caller's may; it is noted here the first
-  /// time, while it is still the caller's, and given back at the end.
-  void before_python_code() noexcept {
-#if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
-    if (x87_saved_) return;
-    __asm__ __volatile__("fnstcw %0" : "=m"(x87_));
-    x87_saved_ = true;
+    unsigned short now_x87 = 0;
+    __asm__ __volatile__("fnstcw %0" : "=m"(now_x87));
+    if (now_x87 != x87_) __asm__ __volatile__("fldcw %0" : : "m"(x87_));
 #endif
   }
 
@@ -127,7 +123,6 @@ class FloatEnvironment {
   Control found_;
 #if QUORVEL_FLOAT_CONTROL_SSE && (defined(__GNUC__) || defined(__clang__))
   unsigned short x87_ = 0;
-  bool x87_saved_ = false;
 #endif
 #else
   // Elsewhere the standard interface: the whole environment saved, non-stop
@@ -147,8 +142,6 @@ class FloatEnvironment {
     std::fesetenv(&found_);
     std::fesetexceptflag(&flags, raised);  // sets them without trapping
   }
-  /// The standard environment saved at construction holds all there is.
-  void before_python_code() noexcept {}
   void enforce() noexcept {
     const int raised = std::fetestexcept(FE_ALL_EXCEPT);
     std::fexcept_t flags;

@@ -202,3 +202,65 @@ def test_a_ragged_matrix_with_a_long_first_row_is_ragged_not_too_big(matrix):
     with pytest.raises(ValueError) as info:
         q.minimum_variance_weights(matrix())
     assert str(info.value) == "matrix rows must have equal length"
+
+
+def imitation_series(values):
+    """A class pandas would not know, taken for a Series by its name and
+    module, whose to_numpy() gives back itself rather than an array."""
+    return type("Series", (), {
+        "__module__": "pandas.imitation",
+        "values": property(lambda self: list(values)),
+        "dtype": type("Dtype", (), {"kind": "f"})(),
+        "to_numpy": lambda self, **kwargs: self,
+        "__iter__": lambda self: iter(values),
+        "__len__": lambda self: len(values),
+        "__getitem__": lambda self, i: values[i],
+    })()
+
+
+def test_a_series_imitation_that_gives_back_itself_is_read_once():
+    assert q.active_share(imitation_series([0.25, -0.75])) == q.active_share([0.25, -0.75])
+    assert q.portfolio_variance([1.0, 1.0], [imitation_series([1.0, 0.5]), [0.5, 2.0]]) == 4.0
+
+
+class Interrupting:
+    """A label whose repr(), needed only for a warning's text, is where an
+    interrupt (or an ordinary error) comes."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __repr__(self):
+        raise self.error
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt, SystemExit, LookupError])
+def test_an_interrupt_while_a_warning_names_a_label_goes_on(error):
+    pd = pytest.importorskip("pandas")
+    cov = pd.DataFrame([row[:2] for row in COV[:2]], index=["a", "b"],
+                       columns=pd.Index(["a", Interrupting(error)], dtype=object))
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        if error is LookupError:
+            assert q.minimum_variance_weights(cov) == q.minimum_variance_weights(cov.to_numpy())
+        else:
+            with pytest.raises(error):
+                q.minimum_variance_weights(cov)
+    expected = ["minimum_variance_weights: the index and the columns of covariance differ at position 1 ('b' and ?); "
+                "rows and columns are matched by position, not by label"]
+    assert [str(w.message) for w in seen] == (expected if error is LookupError else [])
+
+
+@pytest.mark.parametrize("interrupt", [KeyboardInterrupt, SystemExit])
+def test_an_interrupt_while_a_note_is_added_goes_on(interrupt):
+    class Refusal(ValueError):
+        def add_note(self, note):
+            raise interrupt
+
+    class Failing:
+        def __float__(self):
+            raise Refusal("no number")
+
+    with pytest.raises(interrupt) as info:
+        q.active_share([1.0, Failing()])
+    assert isinstance(info.value.__context__, Refusal)

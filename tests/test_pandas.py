@@ -46,6 +46,18 @@ def said(function, *args):
     return result, [str(w.message) for w in seen]
 
 
+class Uncomparable:
+    """A label whose == raises an ordinary error."""
+
+    def __eq__(self, other):
+        raise TypeError("cannot compare")
+
+    __hash__ = object.__hash__
+
+    def __repr__(self):
+        return "Uncomparable()"
+
+
 BY_POSITION = "; values are matched by position, not by label"
 ROWS_BY_POSITION = "; rows and columns are matched by position, not by label"
 ABC = [[0.04, 0.01, 0.0], [0.01, 0.09, 0.02], [0.0, 0.02, 0.16]]
@@ -84,6 +96,21 @@ def test_labels_are_not_aligned_but_a_mismatch_is_said():
     (q.portfolio_variance, (pd.Series([0.5, 0.5], index=[2, 1]), pd.DataFrame(S, index=[1, 2], columns=[1, 2])),
      "portfolio_variance: the index of weights and the columns of covariance differ at position 0 (2 and 1)"
      + BY_POSITION),
+    # Integer ids that happen to be 0 to n - 1 are labels all the same; only
+    # the index pandas gives an unlabelled object is none.
+    (q.portfolio_variance, (pd.Series([0.5, 0.5], index=[0, 1]), pd.DataFrame(S, index=[1, 0], columns=[1, 0])),
+     "portfolio_variance: the index of weights and the columns of covariance differ at position 0 (0 and 1)"
+     + BY_POSITION),
+    # A label that cannot be compared hides no later mismatch.
+    (q.minimum_variance_weights, (pd.DataFrame(ABC, index=pd.Index([Uncomparable(), "b", "c"], dtype=object),
+                                               columns=list("abd")),),
+     "minimum_variance_weights: the index and the columns of covariance differ at position 2 ('c' and 'd')"
+     + ROWS_BY_POSITION),
+    (q.portfolio_volatility, (pd.Series([0.5, 0.5], index=pd.period_range("2024-01", periods=2, freq="M")),
+                              pd.DataFrame(S, index=pd.period_range("2024-02", periods=2, freq="M"),
+                                           columns=pd.period_range("2024-02", periods=2, freq="M"))),
+     "portfolio_volatility: the index of weights and the columns of covariance differ at position 0 "
+     "(Period('2024-01', 'M') and Period('2024-02', 'M'))" + BY_POSITION),
 ])
 def test_each_label_mismatch_names_the_arguments_and_the_position(function, args, message):
     result, seen = said(function, *args)
@@ -109,6 +136,17 @@ def test_each_label_mismatch_names_the_arguments_and_the_position(function, args
                                                                     columns=[1, float("nan")])),
     (pd.Series([0.5, 0.5], index=pd.Index(["a", "b"], dtype="string")),
      pd.DataFrame(S, index=list("ab"), columns=list("ab"))),
+    # NaN is one label to pandas in any float type.
+    (pd.Series([0.5, 0.5], index=pd.Index(["a", np.float64("nan")], dtype=object)),
+     pd.DataFrame(S, index=pd.Index(["a", np.float64("nan")], dtype=object),
+                  columns=pd.Index(["a", np.float64("nan")], dtype=object))),
+    # Dates and periods built apart, compared by pandas on its own arrays.
+    (pd.Series([0.5, 0.5], index=pd.date_range("2024-01-31", periods=2, freq="ME")),
+     pd.DataFrame(S, index=pd.to_datetime(["2024-01-31", "2024-02-29"]),
+                  columns=pd.to_datetime(["2024-01-31", "2024-02-29"]))),
+    (pd.Series([0.5, 0.5], index=pd.period_range("2024-01", periods=2, freq="M")),
+     pd.DataFrame(S, index=pd.PeriodIndex(["2024-01", "2024-02"], freq="M"),
+                  columns=pd.PeriodIndex(["2024-01", "2024-02"], freq="M"))),
 ])
 def test_agreeing_or_absent_labels_are_silent(weights, cov):
     assert said(q.risk_contribution, weights, cov)[1] == []
