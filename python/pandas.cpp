@@ -102,9 +102,12 @@ class Labels {
           return true;
         }
         buffer_.release();
+        return true;  // numbers: tolist() makes their objects cheaply
       }
       if (PyErr_Occurred()) PyErr_Clear();  // numpy's own refusal of a buffer
     }
+    // Dates, periods of time and the like: an object per label is costly.
+    costly_ = true;
 #else
     static_cast<void>(index);
     static_cast<void>(array);
@@ -126,6 +129,8 @@ class Labels {
   }
 
   [[nodiscard]] bool tried() const noexcept { return tried_; }
+  /// Whether listing the labels would make a costly object for each.
+  [[nodiscard]] bool costly() const noexcept { return costly_; }
   [[nodiscard]] bool read_in_place() const noexcept { return static_cast<bool>(holder_); }
   [[nodiscard]] bool ok() const noexcept { return holder_ || list_; }
   [[nodiscard]] Py_ssize_t size() const noexcept { return list_ ? PyList_Size(list_.get()) : size_; }
@@ -146,6 +151,7 @@ class Labels {
   Ref list_;
   bool tried_ = false;
   bool listed_ = false;
+  bool costly_ = false;
 };
 
 /// One side of a comparison: whose labels, which axis, and what has been
@@ -189,10 +195,10 @@ bool range_positions(Side& side, const InternedNames& names, Conversion& c, bool
 
 /// Whether the label objects of the two sides were had, reading each side
 /// once however many comparisons it takes part in. Labels pandas keeps as
-/// objects are read where they lie; others (dates, periods, numbers) would
-/// become an object per label, so pandas is asked first, on its own arrays,
-/// whether the two indexes are equal (`same` then set). False only with an
-/// interrupt set.
+/// objects are read where they lie, numbers listed; others (dates) would
+/// become a costly object per label, so pandas is asked first, on its own
+/// arrays, whether the two indexes are equal (`same` then set). False only
+/// with an interrupt set.
 bool labels_of(Side& a, Side& b, const InternedNames& names, Conversion& c, bool& same) {
   same = false;
   for (Side* side : {&a, &b}) {
@@ -201,11 +207,13 @@ bool labels_of(Side& a, Side& b, const InternedNames& names, Conversion& c, bool
     }
   }
   if (a.labels.read_in_place() && b.labels.read_in_place()) return true;
-  const int equal = PythonCode::ask(c, a.index.get(), names.equals, b.index.get());
-  if (equal < 0 && !clear_if_ordinary()) return false;
-  if (equal > 0) {
-    same = true;
-    return true;
+  if (a.labels.costly() || b.labels.costly()) {
+    const int equal = PythonCode::ask(c, a.index.get(), names.equals, b.index.get());
+    if (equal < 0 && !clear_if_ordinary()) return false;
+    if (equal > 0) {
+      same = true;
+      return true;
+    }
   }
   return a.labels.listed(a.index.get(), names, c) && b.labels.listed(b.index.get(), names, c);
 }
