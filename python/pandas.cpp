@@ -237,9 +237,9 @@ bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
     }
     if (a.array && a.array.get() == b.array.get()) return true;
   }
-  bool same = false;
-  if (!labels_of(a, b, names, c, same)) return false;
-  if (same || !a.labels.ok() || !b.labels.ok()) return true;
+  bool agreed = false;
+  if (!labels_of(a, b, names, c, agreed)) return false;
+  if (agreed || !a.labels.ok() || !b.labels.ok()) return true;
   const Labels* const x = &a.labels;
   const Labels* const y = &b.labels;
   const Py_ssize_t n = x->size();

@@ -114,7 +114,10 @@ def test_long_inversion_ends_with_the_signal_handlers_exception():
 
 
 CHILD = """
-import sys, importlib.util
+import signal, sys, importlib.util
+# Python's own Ctrl-C handler, even when the suite was started where SIGINT
+# is ignored (a background job of a shell), which the child would inherit.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 located = importlib.util.spec_from_file_location("quorvel", sys.argv[1])
 quorvel = importlib.util.module_from_spec(located)
 located.loader.exec_module(quorvel)
