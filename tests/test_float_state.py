@@ -105,8 +105,7 @@ WHERE = {
         call = lambda: "nan" if q.portfolio_volatility(weights, [[0.04, 0.01], [0.01, 0.09]]) == 0.0 else "?"
     """,
     # A collection's callback, run when the result is allocated (3.11
-    # collects right there; later versions wait for the interpreter's next
-    # check, after the call), before the warnings' tests compare a NaN.
+    # collects right there), before the warnings' tests compare a NaN.
     "collection": """
         import gc
         cov = [[0.04, 0.01], [0.01, 0.09]]
@@ -130,7 +129,7 @@ WHERE = {
                 gc.set_threshold(700)
                 sys.setprofile(None)
                 gc.callbacks.remove(collecting)
-                assert state["ran inside"] or sys.version_info >= (3, 12), state
+                assert state["ran inside"], state
     """,
     # A signal handler run between two passes of a long computation.
     "signal handler": """
@@ -187,6 +186,8 @@ def child(code, library, change="lambda c: c"):
 @pytest.mark.parametrize("change", CHANGES)
 @pytest.mark.parametrize("where", WHERE)
 def test_python_code_during_a_call_changes_neither_its_result_nor_the_callers_state(mxcsr, where, change):
+    if where == "collection" and sys.version_info >= (3, 12):
+        pytest.skip("from 3.12 a collection waits for the interpreter's next check, after the call returns")
     code = PRELUDE + textwrap.dedent(WHERE[where]) + textwrap.dedent(RUN)
     returncode, out, err = child(code, mxcsr, CHANGES[change])
     assert (returncode, err) == (0, "")
