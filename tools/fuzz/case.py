@@ -34,6 +34,7 @@ class Case:
         self.fp_before = None       # the caller's MXCSR for the call (interludes)
         self.showwarning = None     # a showwarning for the call's duration
         self.signal = None          # (handler, delay, text, changes the state)
+        self.collection = None      # (gc callback, text): Python code run by a collection
         self.late = None            # (kind, reference values) of a late-code case
 
     def note(self, obj, text: str):
@@ -178,6 +179,8 @@ def describe_call(case, name, args, kwargs):
         around.append(getattr(case.showwarning, "text", "showwarning"))
     if case.signal is not None:
         around.append(case.signal[2])
+    if case.collection is not None:
+        around.append(case.collection[1])
     if case.late is not None:
         around.append(f"late code: {case.late[0]}")
     return f"{prefix}({', '.join(parts)})" + (f"  [{'; '.join(around)}]" if around else "")

@@ -7,6 +7,9 @@ argument's own hooks, and what it may do there:
     float subclass, the module's own RuntimeWarnings);
   * a signal handler run between two steps of a long computation, which
     changes the floating-point state or tries to resize the arrays being read;
+  * a collection's callback (gc.callbacks) with the threshold at its lowest,
+    which 3.11 runs wherever a call allocates a container (its result list
+    among them), and which changes the floating-point state;
   * the caller's own floating-point state: traps unmasked, another rounding
     mode, flush-to-zero (fpstate);
   * late code: a later argument whose conversion runs Python code (a 0-d
@@ -117,6 +120,19 @@ def hostile_signal(case):
     return handler, delay, f"SIGALRM after {delay * 1e3:g} ms: {what}", fp
 
 
+def hostile_collection(case):
+    """(gc callback, text): changes the floating-point state at the start of
+    every collection while the call is armed."""
+    apply, what = fp_change(case)
+
+    def callback(phase, info):
+        if phase == "start":
+            apply()
+
+    case.features.add("collection callback")
+    return callback, f"every collection's callback: {what}"
+
+
 class Armed:
     """What surrounds one call: the caller's floating-point state, the
     showwarning and the signal handler, set up and taken down."""
@@ -140,6 +156,11 @@ class Armed:
         if case.signal is not None:
             signal.signal(signal.SIGALRM, case.signal[0])
             signal.setitimer(signal.ITIMER_REAL, case.signal[1])
+        if case.collection is not None:
+            import gc
+            self.threshold = gc.get_threshold()
+            gc.callbacks.append(case.collection[0])
+            gc.set_threshold(1)
         if fpstate.available:
             self.before = case.fp_before if case.fp_before is not None else fpstate.DEFAULT
             fpstate.write(self.before)  # the last thing before the call
@@ -150,6 +171,12 @@ class Armed:
         if fpstate.available:
             self.after = fpstate.read()  # the first thing after it
             fpstate.write(fpstate.DEFAULT)
+        if case.collection is not None:
+            import gc
+            gc.set_threshold(*self.threshold)
+            gc.callbacks.remove(case.collection[0])
+            if fpstate.available:
+                fpstate.write(fpstate.DEFAULT)  # a collection may have run meanwhile
         if case.signal is not None:
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, lambda signum, frame: None)  # one still pending runs late
@@ -165,6 +192,8 @@ class Armed:
         handler that changed it may have run after the call: not counted)."""
         if self.before is None or (self.case.signal is not None and self.case.signal[3]):
             return None
+        if self.case.collection is not None:
+            return None  # a collection may run between the call's return and the reading
         if (self.after & ~fpstate.FLAGS) != (self.before & ~fpstate.FLAGS):
             return f"MXCSR {self.before:#06x} before the call, {self.after & ~fpstate.FLAGS:#06x} after it"
         return None
@@ -181,6 +210,8 @@ def arm(case, n):
         case.showwarning = hostile_showwarning(case)
     if n >= 200 and rng.random() < 0.5:
         case.signal = hostile_signal(case)
+    if fpstate.available and rng.random() < 0.03:
+        case.collection = hostile_collection(case)
 
 
 LATE_KINDS = ("0-d object array", "complex scalar", "hostile number")
