@@ -72,7 +72,7 @@ Ref refuse_frame(PyObject* dtype, Conversion& c) {
 
 /// The labels of one axis: read where they lie when pandas keeps them in a
 /// numpy array of objects (strings, tuples), else from the list tolist()
-/// makes, which creates an object per label. The array is held, exported,
+/// makes, which creates an object per label, copied. The array is held, exported,
 /// for as long as this lives.
 class Labels {
  public:
@@ -117,14 +117,20 @@ class Labels {
     return true;
   }
 
-  /// The labels as a list, when they were not read in place. False only
-  /// with an interrupt set.
+  /// The labels as tolist() gives them, when they were not read in place,
+  /// taken into a tuple of this call's own: the list may be one that other
+  /// code keeps and changes (another thread, a label's __eq__), and a tuple
+  /// holds its items for as long as it lives. False only with an interrupt
+  /// set.
   bool listed(PyObject* index, const InternedNames& names, Conversion& c) {
     if (holder_ || listed_) return true;
     listed_ = true;
-    list_ = PythonCode::call_method(c, index, names.tolist, nullptr);
-    if (!list_) return clear_if_ordinary();
-    if (!PyList_CheckExact(list_.get())) list_ = Ref();
+    const Ref list = PythonCode::call_method(c, index, names.tolist, nullptr);
+    if (!list) return clear_if_ordinary();
+    if (!PyList_CheckExact(list.get())) return true;  // not compared
+    // Exact lists are copied under their own lock: no Python code runs.
+    tuple_ = Ref::steal(PySequence_Tuple(list.get()));
+    if (!tuple_) return clear_if_ordinary();
     return true;
   }
 
@@ -132,11 +138,11 @@ class Labels {
   /// Whether listing the labels would make a costly object for each.
   [[nodiscard]] bool costly() const noexcept { return costly_; }
   [[nodiscard]] bool read_in_place() const noexcept { return static_cast<bool>(holder_); }
-  [[nodiscard]] bool ok() const noexcept { return holder_ || list_; }
-  [[nodiscard]] Py_ssize_t size() const noexcept { return list_ ? PyList_Size(list_.get()) : size_; }
-  /// Label i, borrowed from the array or the list, which hold it.
+  [[nodiscard]] bool ok() const noexcept { return holder_ || tuple_; }
+  [[nodiscard]] Py_ssize_t size() const noexcept { return tuple_ ? PyTuple_Size(tuple_.get()) : size_; }
+  /// Label i, borrowed from the array or the tuple, which hold it.
   [[nodiscard]] PyObject* at(Py_ssize_t i) const noexcept {
-    if (list_) return PyList_GetItem(list_.get(), i);
+    if (tuple_) return PyTuple_GetItem(tuple_.get(), i);
     PyObject* item = nullptr;
     std::memcpy(&item, base_ + i * stride_, sizeof item);
     return item;
@@ -148,7 +154,7 @@ class Labels {
   const char* base_ = nullptr;
   Py_ssize_t stride_ = 0;
   Py_ssize_t size_ = 0;
-  Ref list_;
+  Ref tuple_;
   bool tried_ = false;
   bool listed_ = false;
   bool costly_ = false;
@@ -246,9 +252,9 @@ bool compare(Side& a, Side& b, const InternedNames& names, Conversion& c) {
   // Labels of different lengths belong to shapes the call refuses anyway.
   if (n != y->size()) return true;
   for (Py_ssize_t i = 0; i < n; ++i) {
-    // A label's own comparison may run Python code, which may change a list
-    // of labels: the length is checked again, and both are held.
-    if (i >= x->size() || i >= y->size()) return true;
+    // A label's own comparison may run Python code, which may put other
+    // labels into an array read in place (never resize it: it is held
+    // exported): both labels compared are held while it runs.
     PyObject* const first = x->at(i);
     PyObject* const second = y->at(i);
     Same same = same_label(first, second);
