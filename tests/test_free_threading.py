@@ -92,7 +92,7 @@ stop.set()
 for thread in threads:
     thread.join()
 named = [part.strip("'") for m in said for part in m.split(" (")[1].split(")")[0].split(" and ")]
-print(len(said), sorted(set(named) - set(labels)), problems[:3])
+print(repr((len(said), sorted(set(named) - set(labels)), problems[:3])))
 """
 
 
