@@ -180,6 +180,10 @@ class Armed:
         if case.signal is not None:
             signal.setitimer(signal.ITIMER_REAL, 0)
             signal.signal(signal.SIGALRM, lambda signum, frame: None)  # one still pending runs late
+            if fpstate.available:
+                # The timer may have fired after the reset above, and its
+                # handler left its traps on for the fuzzer's own arithmetic.
+                fpstate.write(fpstate.DEFAULT)
         import warnings
         if self.warnings is not None:
             self.warnings.__exit__(None, None, None)
