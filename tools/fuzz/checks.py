@@ -11,7 +11,7 @@ import warnings
 from . import imports
 from .case import build_case, describe_call
 from .imports import agreement
-from .interludes import Armed
+from .interludes import Armed, caller
 from .plant import Plant
 from .signatures import entry_points
 from .values import short
@@ -49,6 +49,7 @@ class Runner:
         self.features = collections.Counter()
         self.plant = Plant(options.plant) if options.plant else None
 
+    @caller
     def call(self, fn, args, kwargs, strict, case=None):
         """The call's outcome; with a case, inside what surrounds it (the
         caller's floating-point state, a showwarning, a signal handler),

@@ -69,3 +69,38 @@ def change(name):
         write(value | (read() & FLAGS))
 
     return apply
+
+
+_calm = 0
+
+
+class calm:
+    """The fuzzer's own Python code inside a hook (a mutation, a handler's
+    resizing): run under the default state, with collections' callbacks held
+    back, and the state it found put back after it. Python's own arithmetic
+    traps once a hook before it has unmasked the traps (an import's os.stat
+    makes float times, say), and that crash would be the fuzzer's, not the
+    call's; what the call sees of the state is unchanged by the hook."""
+
+    __slots__ = ("found",)
+
+    def __enter__(self):
+        global _calm
+        _calm += 1
+        self.found = None
+        if available:
+            self.found = read()
+            write(DEFAULT | (self.found & FLAGS))
+        return self
+
+    def __exit__(self, *exc):
+        global _calm
+        if available:
+            write((self.found & ~FLAGS) | (read() & FLAGS))
+        _calm -= 1
+        return False
+
+
+def calming():
+    """Whether the fuzzer's own code is running in a hook (see calm)."""
+    return _calm > 0

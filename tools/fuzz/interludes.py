@@ -22,11 +22,59 @@ argument's own hooks, and what it may do there:
 from __future__ import annotations
 
 import signal
+import sys
 
 from . import fpstate, imports
 from .hostile import Behaviour, FloatHook, make_exception, pick_exception
 from .mutations import mutate, pick_mutation
 from .values import plain_float
+
+
+# An asynchronous interlude (a signal handler, a collection's callback) stands
+# for code that runs in the middle of the call's own C code: at a signal
+# check, or where it allocates. It changes the floating-point state only
+# there, that is with the fuzzer's frame that makes the call (Runner.call) on
+# top, and the state it sets lasts until the next Python code starts, which
+# then finds the default state again. Python code run under unmasked traps
+# would die of its own float arithmetic (a Fraction's __float__, an import's
+# os.stat), and under another rounding mode would return other numbers:
+# neither is the call's doing. That the call sets its state again after
+# Python code has run is proven by the synchronous hooks (a __float__, a
+# showwarning) that change the state themselves.
+_CALLER = []
+
+
+def caller(function):
+    """Marks `function` as the one that makes the call."""
+    _CALLER.append(function.__code__)
+    return function
+
+
+def on_call_frame(frame):
+    if frame is None:
+        return False
+    for code in _CALLER:  # by identity: hashing a code object hashes its constants
+        if frame.f_code is code:
+            return True
+    return False
+
+
+@caller
+def call_again(fn, *args):
+    """A call made again from inside the call (by a showwarning)."""
+    return fn(*args)
+
+
+def _until_python(frame, event, arg):
+    if event == "call":
+        sys.setprofile(None)
+        fpstate.write(fpstate.DEFAULT | (fpstate.read() & fpstate.FLAGS))
+
+
+def apply_in_call(apply):
+    """Runs `apply`, a change of the state, for the call's C code only."""
+    apply()
+    sys.setprofile(_until_python)
 
 
 def fp_change(case):
@@ -61,8 +109,8 @@ def hostile_showwarning(case):
         def show(*args, **kwargs):
             module = imports.module
             try:
-                module.active_share([1.0, 2.0, 3.0])
-                module.portfolio_volatility([float("nan"), 1.0], [[1.0, 0.0], [0.0, 1.0]])  # warns again
+                call_again(module.active_share, [1.0, 2.0, 3.0])
+                call_again(module.portfolio_volatility, [float("nan"), 1.0], [[1.0, 0.0], [0.0, 1.0]])  # warns again
             except Exception:
                 pass
 
@@ -101,19 +149,21 @@ def hostile_signal(case):
         apply, what = fp_change(case)
 
         def handler(signum, frame):
-            apply()
+            if on_call_frame(frame):
+                apply_in_call(apply)
 
         fp = True
     else:
         what, fp = "try to resize every array argument", False
 
         def handler(signum, frame):
-            for arg in case.args:
-                for action in ("resize", "extend", "clear"):
-                    try:
-                        mutate(arg, action, 3, 1.0)
-                    except Exception:
-                        pass
+            with fpstate.calm():
+                for arg in case.args:
+                    for action in ("resize", "extend", "clear"):
+                        try:
+                            mutate(arg, action, 3, 1.0)
+                        except Exception:
+                            pass
 
     delay = rng.choice((0.0002, 0.001, 0.003))
     case.features.add("signal handler")
@@ -126,8 +176,8 @@ def hostile_collection(case):
     apply, what = fp_change(case)
 
     def callback(phase, info):
-        if phase == "start":
-            apply()
+        if phase == "start" and not fpstate.calming() and on_call_frame(sys._getframe(1)):
+            apply_in_call(apply)
 
     case.features.add("collection callback")
     return callback, f"every collection's callback: {what}"

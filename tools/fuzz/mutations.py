@@ -3,7 +3,7 @@ argument of the call. Targets are resolved when the hook runs."""
 
 from __future__ import annotations
 
-from . import imports
+from . import fpstate, imports
 from .values import NAN
 
 
@@ -29,8 +29,9 @@ def pick_mutation(case):
         else:
             args = hostile_case.args
             targets = (args[resolve[1] % len(args)],) if args else ()
-        for t in targets:
-            mutate(t, action, count, value)
+        with fpstate.calm():
+            for t in targets:
+                mutate(t, action, count, value)
 
     case.hostile = True
     return mutation, f"{action} {where_text}"
