@@ -26,7 +26,7 @@ import sys
 
 from . import fpstate, imports
 from .hostile import Behaviour, FloatHook, make_exception, pick_exception
-from .mutations import mutate, pick_mutation
+from .mutations import mutate, own_code, pick_mutation
 from .values import plain_float
 
 
@@ -157,7 +157,7 @@ def hostile_signal(case):
         what, fp = "try to resize every array argument", False
 
         def handler(signum, frame):
-            with fpstate.calm():
+            with own_code():
                 for arg in case.args:
                     for action in ("resize", "extend", "clear"):
                         try:
