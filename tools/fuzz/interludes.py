@@ -172,7 +172,8 @@ def hostile_signal(case):
 
 def hostile_collection(case):
     """(gc callback, text): changes the floating-point state at the start of
-    every collection while the call is armed."""
+    every collection that the call's own C code runs while the call is armed
+    (see apply_in_call)."""
     apply, what = fp_change(case)
 
     def callback(phase, info):
